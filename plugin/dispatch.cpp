@@ -1,0 +1,109 @@
+#include "plugin/dispatch.h"
+
+#include <cstring>
+#include <ctime>
+
+#include "host/host_link.h"
+#include "recorder/history.h"
+#include "recorder/status_log.h"
+#include "settings/columns.h"
+#include "settings/option_pages.h"
+
+namespace plumeta {
+namespace {
+
+enum MessageId : uint32_t {
+    kHostInterface = 20001,
+    kStarted = 20002,
+    kQuery20020 = 20020,
+    kRegisterColumns = 21001,
+    kBuildOptionPages = 22000,
+    kRegisterIcon = 22100,
+    kQuery22101 = 22101,
+    kValidateText = 22200,
+    kContactStatusChanged = 24011,
+    kOwnStatusChanged = 24012,
+};
+
+// Identity questions: answered from constants, the texts by the same address
+// every time.
+struct Identity {
+    uint32_t id;
+    int32_t number;
+    const char* text;  // when set, the answer is its address
+};
+constexpr Identity kIdentity[] = {
+    {30010, kOwnNetwork, nullptr},  // our network number
+    {30011, 4, nullptr},        //
+    {30012, 0, "0.0.3.2"},      // version text; the version record says 0.0.3.4
+    {30013, 0, "EX2"},          //
+    {30014, 0, "W98"},          //
+    {30015, 0, nullptr},        //
+    {30016, 0, kPluginName},    //
+    {30017, 0, nullptr},        //
+};
+
+template <typename T>
+T ReadAt(const MessageRecord* message, std::size_t offset) {
+    T value;
+    std::memcpy(&value, reinterpret_cast<const unsigned char*>(message) + offset, sizeof value);
+    return value;
+}
+
+}  // namespace
+
+int32_t HandleMessage(const MessageRecord* message) {
+    const uint32_t id = ReadAt<uint32_t>(message, offsetof(RecordHeader, id));
+    const bool hasParameters =
+        ReadAt<uint16_t>(message, offsetof(RecordHeader, size)) >= kMessageRecordSize;
+    const HostWord p1 = hasParameters ? ReadAt<HostWord>(message, offsetof(MessageRecord, p1)) : 0;
+
+    for (const Identity& identity : kIdentity) {
+        if (identity.id == id) {
+            return identity.text ? static_cast<int32_t>(ToWord(identity.text)) : identity.number;
+        }
+    }
+    switch (id) {
+        case kHostInterface:
+            return hasParameters ? SetHostInterface(FromWord<HostInterface>(p1)) : 0;
+        case kStarted:
+        case kQuery22101:
+            return 1;
+        case kQuery20020:
+            return 2;
+        default:
+            break;
+    }
+    // Everything below calls the host; before 20001 there is none to call.
+    if (!HostLinked()) return 0;
+    switch (id) {
+        case kRegisterColumns:
+            return RegisterColumns();
+        case kBuildOptionPages:
+            return BuildOptionPages();
+        case kRegisterIcon:
+            return RegisterIcon();
+        case kValidateText:
+            if (hasParameters) ValidateTextSetting(FromWord<ValidationNotice>(p1));
+            return 0;
+        case kContactStatusChanged: {
+            const StatusChangeRecord change = TakeStatusChangeView(message);
+            const std::time_t now = std::time(nullptr);
+            ContactChangeToHistory(change, now);
+            AppendContactStatusLine(change.subject, change.status, change.description, now);
+            return 0;
+        }
+        case kOwnStatusChanged: {
+            const StatusChangeRecord change = TakeStatusChangeView(message);
+            const std::time_t now = std::time(nullptr);
+            OwnChangeToHistory(change, now);
+            AppendOwnStatusLine(change.subject, change.status, change.description, now);
+            return 0;
+        }
+        default:
+            ReportUnhandled(1);
+            return 0;
+    }
+}
+
+}  // namespace plumeta

@@ -1,0 +1,144 @@
+#include "plugin/dispatch.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "host/host_link.h"
+#include "tests/fake_host.h"
+
+namespace plumeta {
+namespace {
+
+using testing::FakeHost;
+
+// A message in an allocation of exactly `size` bytes, so that the sanitizers
+// catch any read past it.
+struct Message {
+    std::unique_ptr<uint8_t[]> bytes;
+    const MessageRecord* get() const { return reinterpret_cast<const MessageRecord*>(bytes.get()); }
+};
+Message Make(uint16_t size, uint32_t id, HostWord p1 = 0, HostWord p2 = 0) {
+    MessageRecord full{};
+    full.header.size = size;
+    full.header.id = id;
+    full.p1 = p1;
+    full.p2 = p2;
+    Message message{std::make_unique<uint8_t[]>(size)};
+    std::memcpy(message.bytes.get(), &full, std::min<std::size_t>(size, sizeof full));
+    return message;
+}
+int32_t Handle(uint16_t size, uint32_t id, HostWord p1 = 0, HostWord p2 = 0) {
+    return HandleMessage(Make(size, id, p1, p2).get());
+}
+
+TEST(Dispatch, IdentityAnswers) {
+    struct Row {
+        uint32_t id;
+        int32_t number;
+        const char* text;
+    };
+    const Row rows[] = {{30010, 267, nullptr}, {30011, 4, nullptr},     {30012, 0, "0.0.3.2"},
+                        {30013, 0, "EX2"},     {30014, 0, "W98"},       {30015, 0, nullptr},
+                        {30016, 0, "Plumeta"}, {30017, 0, nullptr}};
+    FakeHost host;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.id);
+        const int32_t answer = Handle(30, row.id);
+        if (row.text) {
+            EXPECT_STREQ(FromWord<const char>(static_cast<HostWord>(answer)), row.text);
+            EXPECT_EQ(Handle(30, row.id), answer) << "the same address every time";
+        } else {
+            EXPECT_EQ(answer, row.number);
+        }
+    }
+    EXPECT_TRUE(host.calls.empty()) << "identity questions call nothing, 30015/30017 included";
+}
+
+TEST(Dispatch, IdentityAnswersWithoutParameterView) {
+    const int32_t answer = Handle(22, 30016);
+    EXPECT_STREQ(FromWord<const char>(static_cast<HostWord>(answer)), "Plumeta");
+    EXPECT_EQ(Handle(2 + 4, 30010), 267) << "only the id is read";
+}
+
+TEST(Dispatch, FixedAnswers) {
+    FakeHost host;
+    EXPECT_EQ(Handle(30, 20002), 1);
+    EXPECT_EQ(Handle(30, 20020), 2);
+    EXPECT_EQ(Handle(30, 22101), 1);
+    EXPECT_EQ(Handle(30, 21001), 1);
+    EXPECT_EQ(Handle(30, 22000), 1);
+    EXPECT_EQ(Handle(30, 22100), 1);
+    EXPECT_EQ(Handle(30, 22200, 0), 0);
+    EXPECT_TRUE(host.Sent(0).empty());
+}
+
+TEST(Dispatch, UnhandledIdReportsOnlyOnceLinked) {
+    FakeHost host;
+    SetHostInterface(nullptr);
+    EXPECT_EQ(Handle(30, 12345), 0);
+    EXPECT_TRUE(host.calls.empty());
+
+    EXPECT_EQ(Handle(30, 20001, ToWord(host.interface()), 0xDEAD), 1);
+    EXPECT_EQ(Handle(30, 12345), 0);
+    EXPECT_EQ(Handle(30, 20002), 1);
+    EXPECT_EQ(Handle(22, 12345), 0) << "no parameter view needed";
+    EXPECT_EQ(host.Trace(), (std::vector<std::string>{"ReportUnhandled 1", "ReportUnhandled 1"}));
+}
+
+TEST(Dispatch, SecondInterfaceReplacesTheFirst) {
+    FakeHost first;
+    FakeHost second;
+    Handle(30, 20001, ToWord(first.interface()));
+    Handle(30, 20001, ToWord(second.interface()));
+    Handle(30, 1);
+    EXPECT_TRUE(first.calls.empty());
+    EXPECT_EQ(second.calls.size(), 1u);
+}
+
+TEST(Dispatch, ShortInterfaceMessageStoresNothing) {
+    FakeHost host;
+    SetHostInterface(nullptr);
+    EXPECT_EQ(Handle(29, 20001, ToWord(host.interface())), 0);
+    EXPECT_FALSE(HostLinked());
+}
+
+TEST(Dispatch, NothingReachesAMissingHost) {
+    FakeHost host;
+    SetHostInterface(nullptr);
+    for (uint32_t id : {21001u, 22000u, 22100u, 22200u, 24011u, 24012u}) {
+        SCOPED_TRACE(id);
+        EXPECT_EQ(Handle(34, id), 0);
+    }
+    EXPECT_TRUE(host.calls.empty());
+}
+
+TEST(Dispatch, StatusChangeNeedsItsWholeRecord) {
+    FakeHost host;
+    host.SetSetting(267602, 1);
+    host.SetSetting(267603, 1);
+    for (uint32_t id : {24011u, 24012u}) {
+        SCOPED_TRACE(id);
+        host.calls.clear();
+        const Message shortMessage = Make(33, id);
+        try {
+            HandleMessage(shortMessage.get());
+            ADD_FAILURE() << "no exception";
+        } catch (const HostMessageException& error) {
+            EXPECT_EQ(error.code, 0u);
+            EXPECT_EQ(error.record, shortMessage.get());
+        }
+        EXPECT_TRUE(host.calls.empty()) << "nothing read from the host";
+        EXPECT_EQ(Handle(34, id), 0);
+    }
+}
+
+TEST(Dispatch, ValidationNoticeWithoutParameterView) {
+    FakeHost host;
+    EXPECT_EQ(Handle(29, 22200), 0);
+    EXPECT_TRUE(host.calls.empty());
+}
+
+}  // namespace
+}  // namespace plumeta

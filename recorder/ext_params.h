@@ -1,0 +1,19 @@
+// Ext strings: the named parameters a history entry carries, each entry
+// 0x1A, name, "=", value, one after another.
+#pragma once
+
+#include <string>
+
+namespace plumeta {
+
+constexpr char kExtSeparator = '\x1A';
+
+// Answers `extText` with `paramName` set to `paramValue`: the first entry of
+// that name is replaced, or the entry is added at the end. An empty name
+// answers `extText` unchanged. A separator inside the value is dropped, so
+// one call always yields exactly one entry (a nickname from the network
+// cannot smuggle in parameters of its own).
+std::string SetExtParam(const std::string& extText, const std::string& paramName,
+                        const std::string& paramValue);
+
+}  // namespace plumeta

@@ -1,0 +1,27 @@
+// Words for a presence status, by status code and gender mark, in the three
+// vocabularies of the module: contacts' history entries, the user's own
+// history entries, and the log file. Also the names of the known networks.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace plumeta {
+
+// Each answers a constant text, "" for a code or mark it has no word for.
+// The mark is the first character of the ContactGender cell: '0' and '2'
+// masculine, '1' feminine.
+const char* ContactStatusWord(uint32_t status, char mark);
+const char* OwnStatusWord(uint32_t status, char mark);
+const char* LogStatusWord(uint32_t status, char mark);
+// Whether `status` is one of the codes the vocabularies have words for.
+bool HasStatusWord(uint32_t status);
+
+// Network name ("GG", "JABBER", "LAN") by network number, or by the first two
+// characters of a ContactNet text ("105" counts as 10); "" when unknown.
+const char* NetworkName(uint32_t network);
+const char* NetworkNameOfText(const char* netText);
+// "GG: " and the like; "" for an unknown network.
+std::string NetPrefix(uint32_t network);
+
+}  // namespace plumeta
