@@ -1,0 +1,452 @@
+#include "tools/host_emulator/emulated_host.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "settings/columns.h"
+#include "tools/host_emulator/codepage.h"
+#include "tools/host_emulator/pages_html.h"
+
+namespace emulator {
+
+using plumeta::FromWord;
+using plumeta::HostWord;
+using plumeta::MessageRecord;
+using plumeta::ToWord;
+
+namespace {
+
+constexpr uint32_t kHostNet = 0;
+constexpr uint32_t kNetNumberQuestion = 30010;
+
+std::string Hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", value);
+    return text;
+}
+
+std::string TextOrNull(const char* text) { return text ? Shown(text) : "null"; }
+
+template <typename T>
+T Copy(const void* address) {
+    T value;
+    std::memcpy(&value, address, sizeof value);
+    return value;
+}
+
+// The value of the "Display" parameter of an ext string, or "".
+std::string DisplayParam(const std::string& ext) {
+    const std::string pattern = "\x1A" "Display=";
+    const std::size_t start = ext.find(pattern);
+    if (start == std::string::npos) return "";
+    const std::size_t from = start + pattern.size();
+    return ext.substr(from, ext.find('\x1A', from) - from);
+}
+
+}  // namespace
+
+std::string Shown(const std::string& cp1250) {
+    std::string shown = "\"";
+    for (unsigned char byte : cp1250) {
+        if (byte < 0x20 || byte == 0x7F) {
+            char code[8];
+            std::snprintf(code, sizeof code, "{%02X}", byte);
+            shown += code;
+        } else {
+            shown += static_cast<char>(byte);
+        }
+    }
+    return ToUtf8(shown + "\"");
+}
+
+EmulatedHost::EmulatedHost(plumeta::MessageProc module, std::FILE* transcript)
+    : module_(module),
+      out_(transcript),
+      operations_{&DefaultTargetOp, &ReportUnhandledOp, &SendOp, &SendToOp, &GetCellOp},
+      link_{{&operations_}, this} {}
+
+EmulatedHost& EmulatedHost::Of(plumeta::HostInterface* self) {
+    return *reinterpret_cast<Link*>(self)->owner;
+}
+
+void EmulatedHost::Line(const std::string& text) {
+    std::fputs(text.c_str(), out_);
+    std::fputc('\n', out_);
+    std::fflush(out_);
+}
+
+std::string* EmulatedHost::Cell(uint32_t table, uint32_t row, uint32_t column) {
+    if (table == plumeta::kSettingsTable) {
+        auto found = settings_.find(column);
+        return found == settings_.end() ? nullptr : &found->second;
+    }
+    auto found = contacts_.find({row, column});
+    return found == contacts_.end() ? nullptr : &found->second;
+}
+
+std::string EmulatedHost::CellLabel(uint32_t table, uint32_t row, uint32_t column) const {
+    if (table == plumeta::kSettingsTable) return "settings " + ColumnName(column);
+    return "contact " + std::to_string(row) + " " + ColumnName(column);
+}
+
+uint32_t PLUMETA_HOSTCALL EmulatedHost::DefaultTargetOp(plumeta::HostInterface* self) {
+    EmulatedHost& host = Of(self);
+    host.Line("   DefaultTarget -> " + std::to_string(host.defaultTarget_));
+    return host.defaultTarget_;
+}
+
+int32_t PLUMETA_HOSTCALL EmulatedHost::ReportUnhandledOp(plumeta::HostInterface* self, int32_t code) {
+    Of(self).Line("   ReportUnhandled " + std::to_string(code));
+    return 0;
+}
+
+int32_t PLUMETA_HOSTCALL EmulatedHost::GetCellOp(plumeta::HostInterface* self, uint32_t table,
+                                                 uint32_t row, uint32_t column,
+                                                 plumeta::CellValue* cell) {
+    EmulatedHost& host = Of(self);
+    const std::string* value = host.Cell(table, row, column);
+    std::string line = "   GetCell " + host.CellLabel(table, row, column);
+    if (cell->valueType == plumeta::kValueInteger) {
+        if (value) cell->value = static_cast<HostWord>(std::strtol(value->c_str(), nullptr, 10));
+        host.Line(line + " -> " + (value ? std::to_string(int32_t(cell->value)) : "(no value)"));
+        return 0;
+    }
+    if (cell->value != 0) line += " into buffer[" + std::to_string(cell->bufferSize) + "]";
+    if (!value) {
+        host.Line(line + " -> (no value)");
+        return 0;
+    }
+    if (cell->value == 0) {
+        cell->value = ToWord(value->c_str());  // our own copy, valid while unchanged
+    } else if (cell->bufferSize > 0) {
+        const std::size_t n = std::min<std::size_t>(value->size(), cell->bufferSize - 1);
+        char* buffer = FromWord<char>(cell->value);
+        std::memcpy(buffer, value->data(), n);
+        buffer[n] = '\0';
+    }
+    host.Line(line + " -> " + Shown(*value));
+    return 0;
+}
+
+int32_t PLUMETA_HOSTCALL EmulatedHost::SendOp(plumeta::HostInterface* self, MessageRecord* message) {
+    EmulatedHost& host = Of(self);
+    std::string what;
+    host.answerShown_.clear();
+    const int32_t answer = host.Deliver(*message, what);
+    host.Line("   Send " + what + " -> " +
+              (host.answerShown_.empty() ? std::to_string(answer) : host.answerShown_));
+    return answer;
+}
+
+int32_t PLUMETA_HOSTCALL EmulatedHost::SendToOp(plumeta::HostInterface* self, uint32_t target,
+                                                MessageRecord* message) {
+    EmulatedHost& host = Of(self);
+    const uint32_t id = message->header.id;
+    int32_t answer = 0;
+    std::string what = std::to_string(id);
+    auto plugin = host.pluginNets_.find(target);
+    if (plugin == host.pluginNets_.end()) {
+        what += " (no such plug-in)";
+    } else if (id == kNetNumberQuestion) {
+        what += " network number?";
+        answer = static_cast<int32_t>(plugin->second);
+    }
+    host.Line("   SendTo plug-in " + std::to_string(target) + ": " + what + " -> " +
+              std::to_string(answer));
+    return answer;
+}
+
+int32_t EmulatedHost::Deliver(const MessageRecord& message, std::string& what) {
+    const uint32_t id = message.header.id;
+    const uint32_t net = message.header.net;
+    what = std::to_string(id);
+    if (net == kHostNet && id == 1102) {
+        const auto record = Copy<plumeta::ColumnRecord>(&message);
+        const uint32_t table = record.table, column = record.column;
+        const bool text = record.valueType == plumeta::kValueText;
+        const std::string value = text ? std::string(FromWord<const char>(record.defaultValue))
+                                       : std::to_string(int32_t(record.defaultValue));
+        what += std::string(" register column ") + (table ? "contacts " : "settings ") +
+                ColumnName(column) + (text ? " text, default " + Shown(value) : " integer, default " + value);
+        registered_.push_back(record);
+        if (table == plumeta::kSettingsTable) {
+            settings_.emplace(column, value);
+        } else {
+            std::vector<uint32_t> rows;
+            for (const auto& cell : contacts_) rows.push_back(cell.first.first);
+            for (uint32_t row : rows) contacts_.emplace(std::make_pair(row, column), value);
+        }
+        return 1;
+    }
+    if (net == kHostNet && id == 2) {
+        what += " default log name?";
+        answerShown_ = "the address of " + Shown(defaultLogName_);
+        return static_cast<int32_t>(ToWord(defaultLogName_.c_str()));
+    }
+    if (net == kHostNet && id == 10101) {
+        Item item{Copy<plumeta::OptionItem>(FromWord<const void>(message.p1)), "", false};
+        if (item.record.size < plumeta::kOptionItemLongSize) item.record.x1 = item.record.x2 = 0;
+        item.hasText = item.record.text != nullptr;
+        if (item.hasText) item.text = item.record.text;
+        const plumeta::OptionItem& r = item.record;
+        what += " add option [" + std::to_string(r.size) + "] parent " + std::to_string(r.parent) +
+                " id " + (r.id >> 24 ? Hex(r.id) : std::to_string(r.id)) + " kind " + Hex(r.kind) + " param " + std::to_string(r.param) +
+                " w " + std::to_string(r.w1) + "/" + std::to_string(r.w2) + " x1 " +
+                std::to_string(r.x1) + " " + TextOrNull(r.text);
+        if (collectingPages_) items_.push_back(item);
+        return 1;
+    }
+    if (net == kHostNet && id == 10109) {
+        what += " register icon " + std::to_string(message.p1) + " from resource " +
+                std::to_string(message.p2);
+        return 1;
+    }
+    if (net == kHostNet && id == 10201) {
+        const char* warning = FromWord<const char>(message.p1);
+        what += " show warning " + TextOrNull(warning);
+        if (warning) warnings_.push_back(warning);
+        return 1;
+    }
+    if (net == kHostNet && id == 13004) {
+        const auto request = Copy<plumeta::HistoryAddRequest>(FromWord<const void>(message.p1));
+        const auto entry = Copy<plumeta::HistoryEntry>(request.entry);
+        HistoryRecord record{request.folder ? request.folder : "", "", entry.body, entry.ext};
+        record.name = request.historyName ? request.historyName : DisplayParam(record.ext);
+        if (record.name.empty()) record.name = "contact " + std::to_string(request.contact);
+        history_.push_back(record);
+        what += " add history folder " + TextOrNull(request.folder) + " contact " +
+                std::to_string(request.contact) + " name " + TextOrNull(request.historyName) +
+                " entry{net " + std::to_string(entry.net) + " type " + std::to_string(entry.type) +
+                " flags " + std::to_string(entry.flags) + " time=" +
+                std::to_string(static_cast<long long>(entry.time)) + " body " +
+                TextOrNull(entry.body) + " ext " + TextOrNull(entry.ext) + "}";
+        return 1;
+    }
+    if (net == 10 && id == 33006) {
+        what += " may record? (net 10, type " + std::to_string(message.header.type) + ")";
+        return mayRecord_;
+    }
+    if (net == plumeta::kSpeechNetwork && !speech_) {
+        what += " to net 78 (no speech plug-in)";
+        return 0;
+    }
+    if (net == plumeta::kSpeechNetwork && id == 78700) {
+        const char* sentence = FromWord<const char>(message.p1);
+        what += " speak " + TextOrNull(sentence);
+        if (sentence) spoken_.push_back(sentence);
+        return 1;
+    }
+    if (id == kNetNumberQuestion) {
+        what += " network number? (net " + std::to_string(net) + ")";
+        if (net == plumeta::kSpeechNetwork) return static_cast<int32_t>(net);
+        for (const auto& plugin : pluginNets_) {
+            if (plugin.second == net && net != kHostNet) return static_cast<int32_t>(net);
+        }
+        return 0;
+    }
+    what += " to net " + std::to_string(net) + " (nobody answers)";
+    return 0;
+}
+
+int32_t EmulatedHost::Call(const std::string& title, MessageRecord* message, bool answersText) {
+    Line("-> " + title);
+    std::snprintf(current_, sizeof current_, "%s", title.c_str());
+    const int32_t answer = module_(message);
+    std::snprintf(current_, sizeof current_, "%s", "nothing");
+    // A text answer is an address in the module; a small number cannot be one.
+    const bool address = answersText && HostWord(answer) >= 0x10000;
+    Line("<- " + (address ? Shown(FromWord<const char>(HostWord(answer))) : std::to_string(answer)));
+    return answer;
+}
+
+int32_t EmulatedHost::CallSimple(const std::string& title, uint32_t id, HostWord p1) {
+    MessageRecord message{};
+    message.header.size = plumeta::kMessageRecordSize;
+    message.header.id = id;
+    message.p1 = p1;
+    return Call(std::to_string(id) + " " + title, &message);
+}
+
+void EmulatedHost::StartUp() {
+    CallSimple("host interface", 20001, ToWord(&link_.iface));
+    CallSimple("started", 20002);
+    for (uint32_t question : {30016u, 30012u, 30010u}) {
+        MessageRecord message{};
+        message.header.size = plumeta::kMessageRecordSize;
+        message.header.id = question;
+        Call(std::to_string(question) + (question == 30010 ? " network number?" : " text?"),
+             &message, question != 30010);
+    }
+    CallSimple("register your columns", 21001);
+    CallSimple("register your icon", 22100);
+    Run(Directive(Directive::Kind::Pages));
+}
+
+void EmulatedHost::StatusChange(uint32_t id, const Directive& d) {
+    plumeta::StatusChangeRecord change{};
+    change.header.size = plumeta::kStatusChangeRecordSize;
+    change.header.id = id;
+    change.subject = d.row;
+    change.status = d.column;
+    change.description = d.text ? d.text->c_str() : nullptr;
+    const std::string title = std::to_string(id) +
+                              (id == 24011 ? " contact " : " own status, plug-in ") +
+                              std::to_string(d.row) + " status " + std::to_string(d.column) +
+                              " description " + (d.text ? Shown(*d.text) : "none");
+    Call(title, reinterpret_cast<MessageRecord*>(&change));
+}
+
+void EmulatedHost::Edit(const Directive& d) {
+    const std::string typed = d.text.value_or("");
+    plumeta::ValidationNotice notice{};
+    notice.size = plumeta::kValidationNoticeTextEnd;
+    notice.elementId = plumeta::kSettingsControl | d.column;
+    notice.code = 100;
+    notice.text = typed.c_str();
+    MessageRecord message{};
+    message.header.size = plumeta::kMessageRecordSize;
+    message.header.id = 22200;
+    message.p1 = ToWord(&notice);
+    Call("22200 the user typed " + Shown(typed) + " into " + ColumnName(d.column), &message);
+    settings_[d.column] = notice.text ? notice.text : "";
+    Line("== host stores settings " + ColumnName(d.column) + " = " + Shown(settings_[d.column]));
+}
+
+void EmulatedHost::Run(const Directive& d) {
+    using Kind = Directive::Kind;
+    const std::string value = d.text ? *d.text : std::to_string(d.number);
+    switch (d.kind) {
+        case Kind::Setting:
+            settings_[d.column] = value;
+            Line("== settings " + ColumnName(d.column) + " = " + Shown(value));
+            break;
+        case Kind::Contact: {
+            const bool known = std::any_of(contacts_.begin(), contacts_.end(),
+                                           [&](const auto& cell) { return cell.first.first == d.row; });
+            if (!known) {
+                for (const plumeta::ColumnRecord& record : registered_) {
+                    if (record.table != plumeta::kContactsTable) continue;
+                    const uint32_t column = record.column;
+                    contacts_[{d.row, column}] =
+                        record.valueType == plumeta::kValueText
+                            ? std::string(FromWord<const char>(record.defaultValue))
+                            : std::to_string(int32_t(record.defaultValue));
+                }
+            }
+            contacts_[{d.row, d.column}] = value;
+            Line("== contact " + std::to_string(d.row) + " " + ColumnName(d.column) + " = " + Shown(value));
+            break;
+        }
+        case Kind::Plugin:
+            pluginNets_[d.row] = static_cast<uint32_t>(d.number);
+            Line("== plug-in " + std::to_string(d.row) + " is on net " + std::to_string(d.number));
+            break;
+        case Kind::DefaultTarget:
+            defaultTarget_ = d.row;
+            Line("== default target is plug-in " + std::to_string(d.row));
+            break;
+        case Kind::Speech:
+            speech_ = d.number != 0;
+            Line(std::string("== speech plug-in ") + (speech_ ? "runs" : "does not run"));
+            break;
+        case Kind::MayRecord:
+            mayRecord_ = static_cast<int32_t>(d.number);
+            Line("== the answer to 33006 is " + std::to_string(d.number));
+            break;
+        case Kind::DefaultLogName:
+            defaultLogName_ = value;
+            Line("== the answer to request 2 is " + Shown(value));
+            break;
+        case Kind::Status:
+            StatusChange(24011, d);
+            break;
+        case Kind::Own:
+            StatusChange(24012, d);
+            break;
+        case Kind::Edit:
+            Edit(d);
+            break;
+        case Kind::Pages:
+            items_.clear();
+            collectingPages_ = true;
+            CallSimple("build your option pages", 22000);
+            collectingPages_ = false;
+            break;
+        case Kind::Message:
+            CallSimple("(a message the module does not know)", d.column);
+            break;
+    }
+}
+
+void EmulatedHost::PrintSummary(const std::string& logFolder) {
+    Line("");
+    Line("== summary");
+    std::map<std::pair<std::string, std::string>, int> entries;
+    for (const HistoryRecord& record : history_) ++entries[{record.folder, record.name}];
+    Line("history entries: " + std::to_string(history_.size()));
+    for (const auto& group : entries) {
+        Line("  " + Shown(group.first.first) + " / " + Shown(group.first.second) + ": " +
+             std::to_string(group.second));
+    }
+    Line("sentences handed to speech: " + std::to_string(spoken_.size()));
+    for (const std::string& sentence : spoken_) Line("  " + Shown(sentence));
+    Line("warnings shown: " + std::to_string(warnings_.size()));
+    for (const std::string& warning : warnings_) Line("  " + Shown(warning));
+
+    namespace fs = std::filesystem;
+    std::vector<fs::path> logs;
+    for (const auto& file : fs::directory_iterator(logFolder)) {
+        if (file.path().extension() == ".txt") logs.push_back(file.path());
+    }
+    std::sort(logs.begin(), logs.end());
+    for (const fs::path& log : logs) {
+        std::ifstream in(log, std::ios::binary);
+        std::stringstream content;
+        content << in.rdbuf();
+        std::string bytes = content.str();
+        std::vector<std::string> lines;
+        for (std::size_t end; (end = bytes.find("\r\n")) != std::string::npos;) {
+            lines.push_back(bytes.substr(0, end));
+            bytes.erase(0, end + 2);
+        }
+#if defined(_WIN32)
+        const std::string name = log.filename().u8string();  // the system keeps names in Unicode
+#else
+        const std::string name = ToUtf8(log.filename().string());  // the module's own bytes
+#endif
+        Line("log file " + name + ": " + std::to_string(lines.size()) +
+             " lines, each ending in CR LF" + (bytes.empty() ? "" : ", then " + Shown(bytes)));
+        for (const std::string& line : lines) Line("  " + Shown(line));
+    }
+}
+
+bool EmulatedHost::WritePagesHtml(const std::string& path) const {
+    std::vector<PageElement> elements;
+    for (const Item& item : items_) {
+        PageElement element{item.record.parent, item.record.id,  item.record.kind,
+                            item.record.param,  item.hasText,    ToUtf8(item.text),
+                            ""};
+        const uint32_t marker = item.record.id & 0xFF000000;
+        const uint32_t column = item.record.param;
+        if (marker == plumeta::kSettingsControl) {
+            auto found = settings_.find(column);
+            if (found != settings_.end()) element.value = ToUtf8(found->second);
+        } else if (marker == plumeta::kContactControl) {
+            // The contact page shows the first contact's cells.
+            for (const auto& cell : contacts_) {
+                if (cell.first.second == column) {
+                    element.value = ToUtf8(cell.second);
+                    break;
+                }
+            }
+        }
+        elements.push_back(element);
+    }
+    return WritePagesFile(path, elements);
+}
+
+}  // namespace emulator

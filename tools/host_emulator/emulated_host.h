@@ -1,0 +1,91 @@
+// The host around the module: its tables, the other plug-ins' answers, the
+// five operations the module calls, and a transcript line for each call.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/host_link.h"
+#include "tools/host_emulator/scenario.h"
+
+namespace emulator {
+
+struct HistoryRecord {
+    std::string folder, name, body, ext;  // Windows-1250
+};
+
+class EmulatedHost {
+public:
+    EmulatedHost(plumeta::MessageProc module, std::FILE* transcript);
+    EmulatedHost(const EmulatedHost&) = delete;
+    EmulatedHost& operator=(const EmulatedHost&) = delete;
+
+    // Hands over the interface, asks who the module is, registers its columns
+    // (applying their defaults), its icon and its option pages.
+    void StartUp();
+    void Run(const Directive& directive);
+    void PrintSummary(const std::string& logFolder);
+    // The latest option pages as a static HTML page; false when not written.
+    bool WritePagesHtml(const std::string& path) const;
+    // What the module is handling now, for the crash report.
+    const char* current() const { return current_; }
+
+private:
+    struct Link {
+        plumeta::HostInterface iface;
+        EmulatedHost* owner;
+    };
+    struct Item {
+        plumeta::OptionItem record;
+        std::string text;
+        bool hasText;
+    };
+    static EmulatedHost& Of(plumeta::HostInterface* self);
+    static uint32_t PLUMETA_HOSTCALL DefaultTargetOp(plumeta::HostInterface* self);
+    static int32_t PLUMETA_HOSTCALL ReportUnhandledOp(plumeta::HostInterface* self, int32_t code);
+    static int32_t PLUMETA_HOSTCALL SendOp(plumeta::HostInterface* self, plumeta::MessageRecord* m);
+    static int32_t PLUMETA_HOSTCALL SendToOp(plumeta::HostInterface* self, uint32_t target,
+                                             plumeta::MessageRecord* m);
+    static int32_t PLUMETA_HOSTCALL GetCellOp(plumeta::HostInterface* self, uint32_t table,
+                                              uint32_t row, uint32_t column, plumeta::CellValue* cell);
+
+    int32_t Deliver(const plumeta::MessageRecord& message, std::string& what);
+    int32_t Call(const std::string& title, plumeta::MessageRecord* message, bool answersText = false);
+    int32_t CallSimple(const std::string& title, uint32_t id, plumeta::HostWord p1 = 0);
+    void StatusChange(uint32_t id, const Directive& directive);
+    void Edit(const Directive& directive);
+    void Line(const std::string& text);
+    std::string* Cell(uint32_t table, uint32_t row, uint32_t column);
+    std::string CellLabel(uint32_t table, uint32_t row, uint32_t column) const;
+
+    plumeta::MessageProc module_;
+    std::FILE* out_;
+    plumeta::HostOperations operations_;
+    Link link_;
+    char current_[160] = "start-up";
+
+    // Every cell is kept as text; an integer read parses it.
+    std::map<uint32_t, std::string> settings_;
+    std::map<std::pair<uint32_t, uint32_t>, std::string> contacts_;
+    std::vector<plumeta::ColumnRecord> registered_;
+    std::map<uint32_t, uint32_t> pluginNets_;  // plug-in id -> network
+    uint32_t defaultTarget_ = 0;
+    bool speech_ = false;
+    int32_t mayRecord_ = 1;
+    std::string defaultLogName_ = "statusy";
+    std::string answerShown_;  // set by Deliver when the answer reads better as text
+
+    std::vector<Item> items_;  // the latest 22000
+    bool collectingPages_ = false;
+    std::vector<HistoryRecord> history_;
+    std::vector<std::string> spoken_, warnings_;
+};
+
+// A Windows-1250 text for the transcript: UTF-8, quoted, control bytes as {1A}.
+std::string Shown(const std::string& cp1250);
+
+}  // namespace emulator
