@@ -48,7 +48,7 @@ std::string Control(const PageElement& e) {
     switch (e.kind) {
         case kCheckBox: {
             const bool on = std::strtol(e.value.c_str(), nullptr, 10) != 0;
-            return "<label class=row" + title + "><input type=checkbox disabled" +
+            return "<label class=row" + title + "><input type=checkbox onclick=\"return false\"" +
                    (on ? " checked" : "") + "> " + Escape(split.caption) + hintMark + "</label>\n";
         }
         case kTextField:
