@@ -9,8 +9,6 @@ namespace {
 // released (the host owns the object).
 HostInterface* g_host = nullptr;
 
-constexpr uint32_t kRegisterColumnMessage = 1102;
-constexpr uint32_t kAddOptionItemMessage = 10101;
 constexpr uint32_t kGroupKindBit = 0x10;
 const char kEmptyText[] = "";
 
@@ -85,7 +83,7 @@ int32_t RegisterColumn(uint8_t table, uint32_t column, uint32_t valueType, HostW
                        uint32_t extra) {
     ColumnRecord record{};
     record.header.size = kColumnRecordSize;
-    record.header.id = kRegisterColumnMessage;
+    record.header.id = kMsgRegisterColumn;
     record.table = table;
     record.column = column;
     record.valueType = valueType;
@@ -118,7 +116,7 @@ int32_t AddOptionItem(uint32_t parent, uint32_t id, uint32_t kind, const char* t
                       uint16_t w1, uint16_t w2, uint32_t param2, uint32_t param3) {
     OptionItem item{};
     InitOptionItem(item, parent, id, kind, text, param, w1, w2, param2, param3);
-    return SendToHost(kAddOptionItemMessage, ToWord(&item), 0);
+    return SendToHost(kMsgAddOptionItem, ToWord(&item), 0);
 }
 
 int32_t AddOptionItemEx(uint32_t parent, uint32_t id, uint32_t kind, const char* text,
@@ -129,7 +127,7 @@ int32_t AddOptionItemEx(uint32_t parent, uint32_t id, uint32_t kind, const char*
     item.size = kOptionItemLongSize;
     item.x1 = x1;
     item.x2 = x2;
-    return SendToHost(kAddOptionItemMessage, ToWord(&item), 0);
+    return SendToHost(kMsgAddOptionItem, ToWord(&item), 0);
 }
 
 int32_t AddOptionGroup(uint32_t parent, uint32_t id, uint32_t kind, const char* text,

@@ -22,6 +22,30 @@ inline T* FromWord(HostWord word) {
     return reinterpret_cast<T*>(static_cast<uintptr_t>(word));
 }
 
+// Message ids: those the host sends the module, and those the module sends
+// the host or, through it, other plug-ins.
+enum MessageId : uint32_t {
+    kMsgDefaultLogName = 2,  // answered with the address of a text
+    kMsgRegisterColumn = 1102,
+    kMsgAddOptionItem = 10101,
+    kMsgRegisterIcon = 10109,
+    kMsgShowWarning = 10201,
+    kMsgAddHistoryEntry = 13004,
+    kMsgHostInterface = 20001,
+    kMsgStarted = 20002,
+    kMsg20020 = 20020,
+    kMsgColumnsWanted = 21001,
+    kMsgOptionPagesWanted = 22000,
+    kMsgIconWanted = 22100,
+    kMsg22101 = 22101,
+    kMsgValidateText = 22200,
+    kMsgContactStatus = 24011,
+    kMsgOwnStatus = 24012,
+    kMsgNetNumber = 30010,  // a plug-in answers its network number
+    kMsgMayRecord = 33006,
+    kMsgSpeak = 78700,
+};
+
 #pragma pack(push, 1)
 
 // The 22-byte header every record begins with.

@@ -12,19 +12,6 @@
 namespace plumeta {
 namespace {
 
-enum MessageId : uint32_t {
-    kHostInterface = 20001,
-    kStarted = 20002,
-    kQuery20020 = 20020,
-    kRegisterColumns = 21001,
-    kBuildOptionPages = 22000,
-    kRegisterIcon = 22100,
-    kQuery22101 = 22101,
-    kValidateText = 22200,
-    kContactStatusChanged = 24011,
-    kOwnStatusChanged = 24012,
-};
-
 // Identity questions: answered from constants, the texts by the same address
 // every time.
 struct Identity {
@@ -33,7 +20,7 @@ struct Identity {
     const char* text;  // when set, the answer is its address
 };
 constexpr Identity kIdentity[] = {
-    {30010, kOwnNetwork, nullptr},  // our network number
+    {kMsgNetNumber, kOwnNetwork, nullptr},
     {30011, 4, nullptr},        //
     {30012, 0, "0.0.3.2"},      // version text; the version record says 0.0.3.4
     {30013, 0, "EX2"},          //
@@ -64,12 +51,12 @@ int32_t HandleMessage(const MessageRecord* message) {
         }
     }
     switch (id) {
-        case kHostInterface:
+        case kMsgHostInterface:
             return hasParameters ? SetHostInterface(FromWord<HostInterface>(p1)) : 0;
-        case kStarted:
-        case kQuery22101:
+        case kMsgStarted:
+        case kMsg22101:
             return 1;
-        case kQuery20020:
+        case kMsg20020:
             return 2;
         default:
             break;
@@ -77,23 +64,23 @@ int32_t HandleMessage(const MessageRecord* message) {
     // Everything below calls the host; before 20001 there is none to call.
     if (!HostLinked()) return 0;
     switch (id) {
-        case kRegisterColumns:
+        case kMsgColumnsWanted:
             return RegisterColumns();
-        case kBuildOptionPages:
+        case kMsgOptionPagesWanted:
             return BuildOptionPages();
-        case kRegisterIcon:
+        case kMsgIconWanted:
             return RegisterIcon();
-        case kValidateText:
+        case kMsgValidateText:
             if (hasParameters) ValidateTextSetting(FromWord<ValidationNotice>(p1));
             return 0;
-        case kContactStatusChanged: {
+        case kMsgContactStatus: {
             const StatusChangeRecord change = TakeStatusChangeView(message);
             const std::time_t now = std::time(nullptr);
             ContactChangeToHistory(change, now);
             AppendContactStatusLine(change.subject, change.status, change.description, now);
             return 0;
         }
-        case kOwnStatusChanged: {
+        case kMsgOwnStatus: {
             const StatusChangeRecord change = TakeStatusChangeView(message);
             const std::time_t now = std::time(nullptr);
             OwnChangeToHistory(change, now);

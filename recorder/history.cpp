@@ -10,12 +10,8 @@
 namespace plumeta {
 namespace {
 
-constexpr uint32_t kAddHistoryMessage = 13004;
-constexpr uint32_t kMayRecordQuestion = 33006;
 constexpr uint32_t kMayRecordNetwork = 10;
 constexpr uint32_t kMayRecordType = 2;
-constexpr uint32_t kSpeakMessage = 78700;
-constexpr uint32_t kNetNumberQuestion = 30010;
 constexpr uint32_t kNeverRecordedStatus = 241;
 constexpr uint32_t kEntryType = 1;
 constexpr uint32_t kEntryFlags = 2;
@@ -52,7 +48,7 @@ void FinishEntry(PendingEntry& pending, const std::string& body, const std::stri
 }
 
 void SendEntry(PendingEntry& pending) {
-    SendToHost(kAddHistoryMessage, ToWord(&pending.request), 0);
+    SendToHost(kMsgAddHistoryEntry, ToWord(&pending.request), 0);
 }
 
 char GenderMark(uint32_t row) {
@@ -92,17 +88,17 @@ void ContactChangeToHistory(const StatusChangeRecord& change, std::time_t now) {
     FinishEntry(pending, body, ext);
     pending.request.contact = contact;
 
-    if (SendToNet(kMayRecordQuestion, kMayRecordNetwork, kMayRecordType, 0, 0) == 0) return;
+    if (SendToNet(kMsgMayRecord, kMayRecordNetwork, kMayRecordType, 0, 0) == 0) return;
     if (GetContactInt(contact, ContactRecordChanges) != 0) SendEntry(pending);
     if (GetSettingInt(ReadAloud) == 1 && GetContactInt(contact, ContactReadAloud) == 1) {
-        SendToNet(kSpeakMessage, kSpeechNetwork, kAnyType, ToWord(spoken.c_str()), 0);
+        SendToNet(kMsgSpeak, kSpeechNetwork, kAnyType, ToWord(spoken.c_str()), 0);
     }
 }
 
 void OwnChangeToHistory(const StatusChangeRecord& change, std::time_t now) {
     if (GetSettingInt(SaveToHistory) != 1) return;
     const uint32_t plugin = change.subject;
-    const int32_t network = SendToPlugin(kNetNumberQuestion, plugin, 0, 0);
+    const int32_t network = SendToPlugin(kMsgNetNumber, plugin, 0, 0);
     PendingEntry pending;
     StartEntry(pending, plugin, now);
     const std::string description = TextOrEmpty(change.description);

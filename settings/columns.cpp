@@ -5,9 +5,6 @@
 namespace plumeta {
 namespace {
 
-constexpr uint32_t kDefaultLogNameRequest = 2;
-constexpr uint32_t kRegisterIconMessage = 10109;
-constexpr uint32_t kShowWarningMessage = 10201;
 constexpr uint32_t kNoticeTakesText = 100;
 constexpr uint32_t kMarkerMask = 0xFF000000;
 constexpr uint32_t kColumnMask = 0x00FFFFFF;
@@ -28,7 +25,7 @@ int32_t RegisterColumns() {
                 // The host's answer is an address of its own; we neither read
                 // nor copy it.
                 value = static_cast<HostWord>(
-                    SendToNet(kDefaultLogNameRequest, 0, kAnyType, 0, 0));
+                    SendToNet(kMsgDefaultLogName, 0, kAnyType, 0, 0));
                 break;
         }
         RegisterColumn(column.table, column.id, column.valueType, value, 0);
@@ -37,7 +34,7 @@ int32_t RegisterColumns() {
 }
 
 int32_t RegisterIcon() {
-    SendToHost(kRegisterIconMessage, kIconId, kIconResource);
+    SendToHost(kMsgRegisterIcon, kIconId, kIconResource);
     return 1;
 }
 
@@ -58,7 +55,7 @@ void ValidateTextSetting(ValidationNotice* notice) {
     // The host takes the text this pointer names once we have returned; the
     // reset texts live as long as the module.
     notice->text = column->resetText;
-    SendToHost(kShowWarningMessage, ToWord(column->emptyWarning), 0);
+    SendToHost(kMsgShowWarning, ToWord(column->emptyWarning), 0);
 }
 
 }  // namespace plumeta

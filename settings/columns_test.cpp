@@ -12,6 +12,9 @@ namespace plumeta {
 namespace {
 
 using testing::FakeHost;
+using testing::PutAddress;
+using testing::PutU16;
+using testing::PutU32;
 using testing::RecordedCall;
 
 const char kHostDefaultName[] = "C:\\host\\profile\\statusy";
@@ -70,14 +73,20 @@ struct Notice {
         return text;
     }
 };
+// The notice as the host lays it out, byte by byte, in an allocation of
+// exactly `size` bytes.
 Notice MakeNotice(uint32_t elementId, uint32_t code, const char* text, uint16_t size = 30) {
-    ValidationNotice full{};
-    full.size = size;
-    full.elementId = elementId;
-    full.code = code;
-    full.text = text;
+    std::vector<uint8_t> image;
+    PutU16(image, size);
+    PutU32(image, elementId);
+    PutU32(image, 0xAAAAAAAA);
+    PutU32(image, 0xBBBBBBBB);
+    PutU32(image, code);
+    PutU32(image, 0xCCCCCCCC);
+    PutAddress(image, text);
+    PutU32(image, 0xDDDDDDDD);
     Notice notice{std::make_unique<uint8_t[]>(size)};
-    std::memcpy(notice.bytes.get(), &full, std::min<std::size_t>(size, sizeof full));
+    std::memcpy(notice.bytes.get(), image.data(), size);
     return notice;
 }
 

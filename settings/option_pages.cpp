@@ -8,17 +8,6 @@ namespace {
 
 constexpr uint32_t kMainNode = 46;
 constexpr uint32_t kContactNode = 71;
-constexpr uint32_t kNetNumberQuestion = 30010;
-
-enum Kind : uint32_t {
-    kPage = 0x10,  // sent as kind 0 through AddOptionGroup, which sets the bit
-    kGroupStart = 0xF0000,
-    kGroupEnd = 0x100000,
-    kCheckBox = 0x60000,
-    kTextField = 0x80B0040,
-    kLabel = 0x90000,
-    kInfoText = 0x80000,
-};
 
 enum class SentWith : uint8_t { Group, Item, ItemEx };
 enum class When : uint8_t {
@@ -136,7 +125,7 @@ void SendRecordingBox(const Element& box) {
 }
 
 bool SpeechPluginPresent() {
-    return SendToNet(kNetNumberQuestion, kSpeechNetwork, kAnyType, 0, 0) ==
+    return SendToNet(kMsgNetNumber, kSpeechNetwork, kAnyType, 0, 0) ==
            static_cast<int32_t>(kSpeechNetwork);
 }
 

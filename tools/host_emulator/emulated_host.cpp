@@ -21,7 +21,6 @@ using plumeta::ToWord;
 namespace {
 
 constexpr uint32_t kHostNet = 0;
-constexpr uint32_t kNetNumberQuestion = 30010;
 
 std::string Hex(uint32_t value) {
     char text[16];
@@ -151,7 +150,7 @@ int32_t PLUMETA_HOSTCALL EmulatedHost::SendToOp(plumeta::HostInterface* self, ui
     auto plugin = host.pluginNets_.find(target);
     if (plugin == host.pluginNets_.end()) {
         what += " (no such plug-in)";
-    } else if (id == kNetNumberQuestion) {
+    } else if (id == plumeta::kMsgNetNumber) {
         what += " network number?";
         answer = static_cast<int32_t>(plugin->second);
     }
@@ -164,7 +163,7 @@ int32_t EmulatedHost::Deliver(const MessageRecord& message, std::string& what) {
     const uint32_t id = message.header.id;
     const uint32_t net = message.header.net;
     what = std::to_string(id);
-    if (net == kHostNet && id == 1102) {
+    if (net == kHostNet && id == plumeta::kMsgRegisterColumn) {
         const auto record = Copy<plumeta::ColumnRecord>(&message);
         const uint32_t table = record.table, column = record.column;
         const bool text = record.valueType == plumeta::kValueText;
@@ -182,12 +181,12 @@ int32_t EmulatedHost::Deliver(const MessageRecord& message, std::string& what) {
         }
         return 1;
     }
-    if (net == kHostNet && id == 2) {
+    if (net == kHostNet && id == plumeta::kMsgDefaultLogName) {
         what += " default log name?";
         answerShown_ = "the address of " + Shown(defaultLogName_);
         return static_cast<int32_t>(ToWord(defaultLogName_.c_str()));
     }
-    if (net == kHostNet && id == 10101) {
+    if (net == kHostNet && id == plumeta::kMsgAddOptionItem) {
         Item item{Copy<plumeta::OptionItem>(FromWord<const void>(message.p1)), "", false};
         if (item.record.size < plumeta::kOptionItemLongSize) item.record.x1 = item.record.x2 = 0;
         item.hasText = item.record.text != nullptr;
@@ -200,18 +199,18 @@ int32_t EmulatedHost::Deliver(const MessageRecord& message, std::string& what) {
         if (collectingPages_) items_.push_back(item);
         return 1;
     }
-    if (net == kHostNet && id == 10109) {
+    if (net == kHostNet && id == plumeta::kMsgRegisterIcon) {
         what += " register icon " + std::to_string(message.p1) + " from resource " +
                 std::to_string(message.p2);
         return 1;
     }
-    if (net == kHostNet && id == 10201) {
+    if (net == kHostNet && id == plumeta::kMsgShowWarning) {
         const char* warning = FromWord<const char>(message.p1);
         what += " show warning " + TextOrNull(warning);
         if (warning) warnings_.push_back(warning);
         return 1;
     }
-    if (net == kHostNet && id == 13004) {
+    if (net == kHostNet && id == plumeta::kMsgAddHistoryEntry) {
         const auto request = Copy<plumeta::HistoryAddRequest>(FromWord<const void>(message.p1));
         const auto entry = Copy<plumeta::HistoryEntry>(request.entry);
         HistoryRecord record{request.folder ? request.folder : "", "", entry.body, entry.ext};
@@ -226,7 +225,7 @@ int32_t EmulatedHost::Deliver(const MessageRecord& message, std::string& what) {
                 TextOrNull(entry.body) + " ext " + TextOrNull(entry.ext) + "}";
         return 1;
     }
-    if (net == 10 && id == 33006) {
+    if (net == 10 && id == plumeta::kMsgMayRecord) {
         what += " may record? (net 10, type " + std::to_string(message.header.type) + ")";
         return mayRecord_;
     }
@@ -234,13 +233,13 @@ int32_t EmulatedHost::Deliver(const MessageRecord& message, std::string& what) {
         what += " to net 78 (no speech plug-in)";
         return 0;
     }
-    if (net == plumeta::kSpeechNetwork && id == 78700) {
+    if (net == plumeta::kSpeechNetwork && id == plumeta::kMsgSpeak) {
         const char* sentence = FromWord<const char>(message.p1);
         what += " speak " + TextOrNull(sentence);
         if (sentence) spoken_.push_back(sentence);
         return 1;
     }
-    if (id == kNetNumberQuestion) {
+    if (id == plumeta::kMsgNetNumber) {
         what += " network number? (net " + std::to_string(net) + ")";
         if (net == plumeta::kSpeechNetwork) return static_cast<int32_t>(net);
         for (const auto& plugin : pluginNets_) {
@@ -272,8 +271,8 @@ int32_t EmulatedHost::CallSimple(const std::string& title, uint32_t id, HostWord
 }
 
 void EmulatedHost::StartUp() {
-    CallSimple("host interface", 20001, ToWord(&link_.iface));
-    CallSimple("started", 20002);
+    CallSimple("host interface", plumeta::kMsgHostInterface, ToWord(&link_.iface));
+    CallSimple("started", plumeta::kMsgStarted);
     for (uint32_t question : {30016u, 30012u, 30010u}) {
         MessageRecord message{};
         message.header.size = plumeta::kMessageRecordSize;
@@ -281,8 +280,8 @@ void EmulatedHost::StartUp() {
         Call(std::to_string(question) + (question == 30010 ? " network number?" : " text?"),
              &message, question != 30010);
     }
-    CallSimple("register your columns", 21001);
-    CallSimple("register your icon", 22100);
+    CallSimple("register your columns", plumeta::kMsgColumnsWanted);
+    CallSimple("register your icon", plumeta::kMsgIconWanted);
     Run(Directive(Directive::Kind::Pages));
 }
 
@@ -294,7 +293,7 @@ void EmulatedHost::StatusChange(uint32_t id, const Directive& d) {
     change.status = d.column;
     change.description = d.text ? d.text->c_str() : nullptr;
     const std::string title = std::to_string(id) +
-                              (id == 24011 ? " contact " : " own status, plug-in ") +
+                              (id == plumeta::kMsgContactStatus ? " contact " : " own status, plug-in ") +
                               std::to_string(d.row) + " status " + std::to_string(d.column) +
                               " description " + (d.text ? Shown(*d.text) : "none");
     Call(title, reinterpret_cast<MessageRecord*>(&change));
@@ -309,7 +308,7 @@ void EmulatedHost::Edit(const Directive& d) {
     notice.text = typed.c_str();
     MessageRecord message{};
     message.header.size = plumeta::kMessageRecordSize;
-    message.header.id = 22200;
+    message.header.id = plumeta::kMsgValidateText;
     message.p1 = ToWord(&notice);
     Call("22200 the user typed " + Shown(typed) + " into " + ColumnName(d.column), &message);
     settings_[d.column] = notice.text ? notice.text : "";
@@ -362,10 +361,10 @@ void EmulatedHost::Run(const Directive& d) {
             Line("== the answer to request 2 is " + Shown(value));
             break;
         case Kind::Status:
-            StatusChange(24011, d);
+            StatusChange(plumeta::kMsgContactStatus, d);
             break;
         case Kind::Own:
-            StatusChange(24012, d);
+            StatusChange(plumeta::kMsgOwnStatus, d);
             break;
         case Kind::Edit:
             Edit(d);
@@ -373,7 +372,7 @@ void EmulatedHost::Run(const Directive& d) {
         case Kind::Pages:
             items_.clear();
             collectingPages_ = true;
-            CallSimple("build your option pages", 22000);
+            CallSimple("build your option pages", plumeta::kMsgOptionPagesWanted);
             collectingPages_ = false;
             break;
         case Kind::Message:

@@ -5,18 +5,12 @@
 #include <fstream>
 #include <map>
 
+#include "settings/option_pages.h"
+
 namespace emulator {
 namespace {
 
-enum Kind : uint32_t {
-    kPageBit = 0x10,
-    kGroupStart = 0xF0000,
-    kGroupEnd = 0x100000,
-    kCheckBox = 0x60000,
-    kTextField = 0x80B0040,
-    kLabel = 0x90000,
-    kInfoText = 0x80000,
-};
+using namespace plumeta;  // the element kinds
 
 std::string Escape(const std::string& text) {
     std::string out;
@@ -87,7 +81,7 @@ bool WritePagesFile(const std::string& path, const std::vector<PageElement>& ele
     std::map<uint32_t, uint32_t> nodes;
     std::map<uint32_t, bool> open;
     for (const PageElement& e : elements) {
-        if (e.kind & kPageBit) {
+        if (e.kind & kPage) {
             pages.push_back(e.id);
             titles[e.id] = e.text;
             nodes[e.id] = e.parent;
