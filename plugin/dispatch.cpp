@@ -30,6 +30,18 @@ constexpr Identity kIdentity[] = {
     {30017, 0, nullptr},        //
 };
 
+// A status change runs its history half, then its log-file half, both for
+// the same moment.
+struct StatusRoute {
+    uint32_t id;
+    void (*history)(const StatusChangeRecord& change, std::time_t now);
+    void (*log)(uint32_t subject, uint32_t status, const char* description, std::time_t now);
+};
+constexpr StatusRoute kStatusRoutes[] = {
+    {kMsgContactStatus, &ContactChangeToHistory, &AppendContactStatusLine},
+    {kMsgOwnStatus, &OwnChangeToHistory, &AppendOwnStatusLine},
+};
+
 template <typename T>
 T ReadAt(const MessageRecord* message, std::size_t offset) {
     T value;
@@ -73,24 +85,19 @@ int32_t HandleMessage(const MessageRecord* message) {
         case kMsgValidateText:
             if (hasParameters) ValidateTextSetting(FromWord<ValidationNotice>(p1));
             return 0;
-        case kMsgContactStatus: {
-            const StatusChangeRecord change = TakeStatusChangeView(message);
-            const std::time_t now = std::time(nullptr);
-            ContactChangeToHistory(change, now);
-            AppendContactStatusLine(change.subject, change.status, change.description, now);
-            return 0;
-        }
-        case kMsgOwnStatus: {
-            const StatusChangeRecord change = TakeStatusChangeView(message);
-            const std::time_t now = std::time(nullptr);
-            OwnChangeToHistory(change, now);
-            AppendOwnStatusLine(change.subject, change.status, change.description, now);
-            return 0;
-        }
         default:
-            ReportUnhandled(1);
-            return 0;
+            break;
     }
+    for (const StatusRoute& route : kStatusRoutes) {
+        if (route.id != id) continue;
+        const StatusChangeRecord change = TakeStatusChangeView(message);
+        const std::time_t now = std::time(nullptr);
+        route.history(change, now);
+        route.log(change.subject, change.status, change.description, now);
+        return 0;
+    }
+    ReportUnhandled(1);
+    return 0;
 }
 
 }  // namespace plumeta
