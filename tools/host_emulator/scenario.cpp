@@ -170,8 +170,8 @@ std::optional<uint32_t> ColumnByName(const std::string& word) {
 }
 
 std::string ColumnName(uint32_t column) {
-    for (const plumeta::ColumnSpec& spec : plumeta::kColumns) {
-        if (spec.id == column) return spec.name;
+    for (const plumeta::ColumnSpec& known : plumeta::kColumns) {
+        if (known.id == column) return known.name;
     }
     for (const plumeta::ContactCellName& cell : plumeta::kContactCells) {
         if (cell.id == column) return cell.name;
