@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -62,16 +63,64 @@ TEST(Dispatch, IdentityAnswersWithoutParameterView) {
     EXPECT_EQ(Handle(2 + 4, 30010), 267) << "only the id is read";
 }
 
-TEST(Dispatch, FixedAnswers) {
+TEST(Dispatch, FixedAnswersAndHandlers) {
+    struct Row {
+        uint32_t id;
+        int32_t answer;
+        uint32_t firstSent;  // what the handler sends first; 0: nothing
+    };
+    const Row rows[] = {{20002, 1, 0},     {20020, 2, 0},     {22101, 1, 0},
+                        {21001, 1, 1102},  {22000, 1, 10101}, {22100, 1, 10109},
+                        {22200, 0, 0}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.id);
+        FakeHost host;
+        EXPECT_EQ(Handle(30, row.id), row.answer);
+        const std::vector<uint32_t> sent = host.SentIds();
+        if (row.firstSent) {
+            ASSERT_FALSE(sent.empty());
+            EXPECT_EQ(sent[0], row.firstSent);
+        } else {
+            EXPECT_TRUE(host.calls.empty());
+        }
+    }
+}
+
+TEST(Dispatch, ValidationNoticeReachesTheCheck) {
     FakeHost host;
-    EXPECT_EQ(Handle(30, 20002), 1);
-    EXPECT_EQ(Handle(30, 20020), 2);
-    EXPECT_EQ(Handle(30, 22101), 1);
-    EXPECT_EQ(Handle(30, 21001), 1);
-    EXPECT_EQ(Handle(30, 22000), 1);
-    EXPECT_EQ(Handle(30, 22100), 1);
-    EXPECT_EQ(Handle(30, 22200, 0), 0);
-    EXPECT_TRUE(host.Sent(0).empty());
+    ValidationNotice notice{};
+    notice.size = 30;
+    notice.elementId = 0x11000000 | 267605;
+    notice.code = 100;
+    notice.text = "";
+    EXPECT_EQ(Handle(30, 22200, ToWord(&notice)), 0);
+    EXPECT_STREQ(notice.text, "!Twoje opisy!");
+    EXPECT_EQ(host.SentIds(), std::vector<uint32_t>{10201});
+}
+
+TEST(Dispatch, StatusChangeRunsHistoryThenLogFile) {
+    for (uint32_t id : {24011u, 24012u}) {
+        SCOPED_TRACE(id);
+        FakeHost host;
+        host.SetSetting(267602, 1);
+        host.SetSetting(267603, 1);
+        host.SetContact(7, 267600, 1);
+        // A folder that does not exist: the log half runs but writes nothing.
+        host.SetSettingText(267604, std::string("no-such-folder/x/statusy"));
+        host.onSend = [](const MessageRecord&) { return 1; };
+        StatusChangeRecord change{};
+        change.header.size = 34;
+        change.header.id = id;
+        change.subject = 7;
+        change.status = 64;
+        EXPECT_EQ(HandleMessage(reinterpret_cast<const MessageRecord*>(&change)), 0);
+        const std::vector<std::string> trace = host.Trace();
+        const auto history = std::find(trace.begin(), trace.end(), "Send 13004");
+        const auto log = std::find(trace.begin(), trace.end(), "GetCell 0/0/267603");
+        EXPECT_NE(history, trace.end());
+        EXPECT_LT(history, log);
+        EXPECT_EQ(trace.front(), "GetCell 0/0/267602");
+    }
 }
 
 TEST(Dispatch, UnhandledIdReportsOnlyOnceLinked) {
