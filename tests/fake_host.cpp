@@ -114,7 +114,7 @@ int32_t PLUMETA_HOSTCALL FakeHost::GetCellOp(HostInterface* self, uint32_t table
     } else if (cell->bufferSize > 0) {
         char* buffer = FromWord<char>(cell->value);
         const std::string& value = **text;
-        if (host.copyWithoutTerminator) {
+        if (host.copyWithoutTerminator && !value.empty()) {
             for (uint32_t i = 0; i < cell->bufferSize; ++i) buffer[i] = value[i % value.size()];
         } else {
             const std::size_t n = std::min<std::size_t>(value.size(), cell->bufferSize - 1);
