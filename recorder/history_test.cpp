@@ -248,10 +248,23 @@ TEST(OwnHistory, GaduExampleWithRecords) {
     PutAddress(request, added.request.historyName);
     PutU32(request, 0);
     EXPECT_EQ(added.requestBytes, request);
-    EXPECT_EQ(+added.entry.net, 10u);
-    EXPECT_EQ(+added.entry.type, 1u);
-    EXPECT_EQ(+added.entry.flags, 2u);
-    EXPECT_EQ(+added.entry.time, kNow);
+
+    std::vector<uint8_t> entry;
+    PutU16(entry, 58);
+    PutU32(entry, 0);
+    PutU32(entry, 10);  // net: ContactNet of row 5
+    PutU32(entry, 1);   // type
+    PutAddress(entry, added.entry.text14);
+    PutAddress(entry, added.entry.text18);
+    PutAddress(entry, added.entry.body);
+    PutAddress(entry, added.entry.ext);
+    PutU32(entry, 2);  // flags
+    PutU32(entry, 0);
+    PutU32(entry, 0);
+    PutU32(entry, 0xFFFFFFFE);
+    PutU32(entry, 0);
+    PutU64(entry, kNow);
+    EXPECT_EQ(added.entryBytes, entry);
     EXPECT_TRUE(host.Sent(78700).empty());
 }
 
