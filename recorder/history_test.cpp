@@ -30,6 +30,27 @@ StatusChangeRecord Change(uint32_t subject, uint32_t status, const char* descrip
     return change;
 }
 
+// The bytes of a filled history entry with network `net`, stamped kNow; the
+// text addresses are those the host saw.
+std::vector<uint8_t> EntryImage(const HistoryEntry& seen, uint32_t net) {
+    std::vector<uint8_t> image;
+    PutU16(image, 58);
+    PutU32(image, 0);
+    PutU32(image, net);
+    PutU32(image, 1);  // type
+    PutAddress(image, seen.text14);
+    PutAddress(image, seen.text18);
+    PutAddress(image, seen.body);
+    PutAddress(image, seen.ext);
+    PutU32(image, 2);  // flags
+    PutU32(image, 0);
+    PutU32(image, 0);
+    PutU32(image, 0xFFFFFFFE);
+    PutU32(image, 0);
+    PutU64(image, kNow);
+    return image;
+}
+
 // A contact with every switch on: the common case the tests vary.
 struct ContactHost : FakeHost {
     int32_t mayRecord = 1;
@@ -78,22 +99,7 @@ TEST(ContactHistory, FemaleContactWithDescription) {
     EXPECT_EQ(added.folder, "opisy");
 
     // Golden images of both records as the host saw them.
-    std::vector<uint8_t> entry;
-    PutU16(entry, 58);
-    PutU32(entry, 0);
-    PutU32(entry, 10);  // net
-    PutU32(entry, 1);   // type
-    PutAddress(entry, added.entry.text14);
-    PutAddress(entry, added.entry.text18);
-    PutAddress(entry, added.entry.body);
-    PutAddress(entry, added.entry.ext);
-    PutU32(entry, 2);  // flags
-    PutU32(entry, 0);
-    PutU32(entry, 0);
-    PutU32(entry, 0xFFFFFFFE);
-    PutU32(entry, 0);
-    PutU64(entry, kNow);
-    EXPECT_EQ(added.entryBytes, entry);
+    EXPECT_EQ(added.entryBytes, EntryImage(added.entry, 10));
     EXPECT_EQ(added.entry.text14, added.entry.text18);
 
     std::vector<uint8_t> request;
@@ -249,22 +255,7 @@ TEST(OwnHistory, GaduExampleWithRecords) {
     PutU32(request, 0);
     EXPECT_EQ(added.requestBytes, request);
 
-    std::vector<uint8_t> entry;
-    PutU16(entry, 58);
-    PutU32(entry, 0);
-    PutU32(entry, 10);  // net: ContactNet of row 5
-    PutU32(entry, 1);   // type
-    PutAddress(entry, added.entry.text14);
-    PutAddress(entry, added.entry.text18);
-    PutAddress(entry, added.entry.body);
-    PutAddress(entry, added.entry.ext);
-    PutU32(entry, 2);  // flags
-    PutU32(entry, 0);
-    PutU32(entry, 0);
-    PutU32(entry, 0xFFFFFFFE);
-    PutU32(entry, 0);
-    PutU64(entry, kNow);
-    EXPECT_EQ(added.entryBytes, entry);
+    EXPECT_EQ(added.entryBytes, EntryImage(added.entry, 10));  // net: ContactNet of row 5
     EXPECT_TRUE(host.Sent(78700).empty());
 }
 

@@ -205,7 +205,6 @@ bool ReadScenario(const std::string& path, std::vector<Directive>& out, Scenario
             return false;
         }
         Directive directive(shape->kind);
-        directive.line = number;
         std::string problem;
         if (!Fill(directive, tokens, problem)) {
             error.message = where + (problem.empty() ? std::string("expected: ") + shape->usage : problem);

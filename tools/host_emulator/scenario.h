@@ -31,7 +31,6 @@ struct Directive {
     };
     explicit Directive(Kind what) : kind(what) {}
     Kind kind;
-    int line = 0;
     uint32_t row = 0;     // contact row, plug-in id or subject
     uint32_t column = 0;  // column, status code or message id
     int64_t number = 0;   // an integer value, or on/off
