@@ -8,7 +8,6 @@
 #include <sstream>
 
 #include "settings/columns.h"
-#include "tools/host_emulator/codepage.h"
 #include "tools/host_emulator/pages_html.h"
 
 namespace emulator {
@@ -28,8 +27,6 @@ std::string Hex(uint32_t value) {
     return text;
 }
 
-std::string TextOrNull(const char* text) { return text ? Shown(text) : "null"; }
-
 template <typename T>
 T Copy(const void* address) {
     T value;
@@ -48,7 +45,7 @@ std::string DisplayParam(const std::string& ext) {
 
 }  // namespace
 
-std::string Shown(const std::string& cp1250) {
+std::string EmulatedHost::Shown(const std::string& cp1250) const {
     std::string shown = "\"";
     for (unsigned char byte : cp1250) {
         if (byte < 0x20 || byte == 0x7F) {
@@ -59,7 +56,7 @@ std::string Shown(const std::string& cp1250) {
             shown += static_cast<char>(byte);
         }
     }
-    return ToUtf8(shown + "\"");
+    return codepage_.ToUtf8(shown + "\"");
 }
 
 EmulatedHost::EmulatedHost(plumeta::MessageProc module, std::FILE* transcript)
@@ -127,7 +124,7 @@ int32_t PLUMETA_HOSTCALL EmulatedHost::GetCellOp(plumeta::HostInterface* self, u
         std::memcpy(buffer, value->data(), n);
         buffer[n] = '\0';
     }
-    host.Line(line + " -> " + Shown(*value));
+    host.Line(line + " -> " + host.Shown(*value));
     return 0;
 }
 
@@ -412,11 +409,8 @@ void EmulatedHost::PrintSummary(const std::string& logFolder) {
             lines.push_back(bytes.substr(0, end));
             bytes.erase(0, end + 2);
         }
-#if defined(_WIN32)
-        const std::string name = log.filename().u8string();  // the system keeps names in Unicode
-#else
-        const std::string name = ToUtf8(log.filename().string());  // the module's own bytes
-#endif
+        // The module names its files in Unicode on both systems.
+        const std::string name = log.filename().u8string();
         Line("log file " + name + ": " + std::to_string(lines.size()) +
              " lines, each ending in CR LF" + (bytes.empty() ? "" : ", then " + Shown(bytes)));
         for (const std::string& line : lines) Line("  " + Shown(line));
@@ -427,18 +421,18 @@ bool EmulatedHost::WritePagesHtml(const std::string& path) const {
     std::vector<PageElement> elements;
     for (const Item& item : items_) {
         PageElement element{item.record.parent, item.record.id,  item.record.kind,
-                            item.record.param,  item.hasText,    ToUtf8(item.text),
+                            item.record.param,  item.hasText,    codepage_.ToUtf8(item.text),
                             ""};
         const uint32_t marker = item.record.id & 0xFF000000;
         const uint32_t column = item.record.param;
         if (marker == plumeta::kSettingsControl) {
             auto found = settings_.find(column);
-            if (found != settings_.end()) element.value = ToUtf8(found->second);
+            if (found != settings_.end()) element.value = codepage_.ToUtf8(found->second);
         } else if (marker == plumeta::kContactControl) {
             // The contact page shows the first contact's cells.
             for (const auto& cell : contacts_) {
                 if (cell.first.second == column) {
-                    element.value = ToUtf8(cell.second);
+                    element.value = codepage_.ToUtf8(cell.second);
                     break;
                 }
             }

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "codepage/codepage.h"
 #include "host/host_link.h"
 #include "tools/host_emulator/scenario.h"
 
@@ -62,6 +63,11 @@ private:
     std::string* Cell(uint32_t table, uint32_t row, uint32_t column);
     std::string CellLabel(uint32_t table, uint32_t row, uint32_t column) const;
 
+    // A Windows-1250 text for the transcript: UTF-8, quoted, control bytes as {1A}.
+    std::string Shown(const std::string& cp1250) const;
+    std::string TextOrNull(const char* text) const { return text ? Shown(text) : "null"; }
+
+    plumeta::Cp1250Converter codepage_;
     plumeta::MessageProc module_;
     std::FILE* out_;
     plumeta::HostOperations operations_;
@@ -84,8 +90,5 @@ private:
     std::vector<HistoryRecord> history_;
     std::vector<std::string> spoken_, warnings_;
 };
-
-// A Windows-1250 text for the transcript: UTF-8, quoted, control bytes as {1A}.
-std::string Shown(const std::string& cp1250);
 
 }  // namespace emulator

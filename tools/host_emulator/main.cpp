@@ -129,7 +129,8 @@ int main(int argc, char** argv) {
 
     std::vector<emulator::Directive> directives;
     emulator::ScenarioError scenarioError;
-    if (!emulator::ReadScenario(scenarioPath, directives, scenarioError)) {
+    const plumeta::Cp1250Converter codepage;
+    if (!emulator::ReadScenario(scenarioPath, codepage, directives, scenarioError)) {
         std::fprintf(stderr, "%s\n", scenarioError.message.c_str());
         return 2;
     }

@@ -4,7 +4,6 @@
 #include <fstream>
 
 #include "settings/columns.h"
-#include "tools/host_emulator/codepage.h"
 
 namespace emulator {
 namespace {
@@ -179,7 +178,8 @@ std::string ColumnName(uint32_t column) {
     return std::to_string(column);
 }
 
-bool ReadScenario(const std::string& path, std::vector<Directive>& out, ScenarioError& error) {
+bool ReadScenario(const std::string& path, const plumeta::Cp1250Converter& codepage,
+                  std::vector<Directive>& out, ScenarioError& error) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         error.message = path + ": cannot be read";
@@ -211,7 +211,7 @@ bool ReadScenario(const std::string& path, std::vector<Directive>& out, Scenario
             return false;
         }
         if (directive.text) {
-            const std::optional<std::string> converted = ToCp1250(*directive.text);
+            const std::optional<std::string> converted = codepage.ToCp1250(*directive.text);
             if (!converted) {
                 error.message = where + "text is not UTF-8 or has a letter Windows-1250 lacks";
                 return false;

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "codepage/codepage.h"
+
 namespace emulator {
 
 struct Directive {
@@ -46,7 +48,8 @@ struct ScenarioError {
 
 // Reads and checks the whole file before anything runs. On failure, answers
 // the first error.
-bool ReadScenario(const std::string& path, std::vector<Directive>& out, ScenarioError& error);
+bool ReadScenario(const std::string& path, const plumeta::Cp1250Converter& codepage,
+                  std::vector<Directive>& out, ScenarioError& error);
 
 // Column number by name (ours and the host's contact cells), or by digits.
 std::optional<uint32_t> ColumnByName(const std::string& word);
