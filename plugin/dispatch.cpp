@@ -1,7 +1,6 @@
 #include "plugin/dispatch.h"
 
 #include <cstring>
-#include <ctime>
 
 #include "host/host_link.h"
 #include "recorder/history.h"
@@ -30,12 +29,12 @@ constexpr Identity kIdentity[] = {
     {30017, 0, nullptr},        //
 };
 
-// A status change runs its history half, then its log-file half, both for
-// the same moment.
+// A status change runs its history half, then its log-file half; each reads
+// the clock when it needs the time.
 struct StatusRoute {
     uint32_t id;
-    void (*history)(const StatusChangeRecord& change, std::time_t now);
-    void (*log)(uint32_t subject, uint32_t status, const char* description, std::time_t now);
+    void (*history)(const StatusChangeRecord& change, Clock clock);
+    void (*log)(uint32_t subject, uint32_t status, const char* description, Clock clock);
 };
 constexpr StatusRoute kStatusRoutes[] = {
     {kMsgContactStatus, &ContactChangeToHistory, &AppendContactStatusLine},
@@ -51,7 +50,7 @@ T ReadAt(const MessageRecord* message, std::size_t offset) {
 
 }  // namespace
 
-int32_t HandleMessage(const MessageRecord* message) {
+int32_t HandleMessage(const MessageRecord* message, Clock clock) {
     const uint32_t id = ReadAt<uint32_t>(message, offsetof(RecordHeader, id));
     const bool hasParameters =
         ReadAt<uint16_t>(message, offsetof(RecordHeader, size)) >= kMessageRecordSize;
@@ -91,9 +90,8 @@ int32_t HandleMessage(const MessageRecord* message) {
     for (const StatusRoute& route : kStatusRoutes) {
         if (route.id != id) continue;
         const StatusChangeRecord change = TakeStatusChangeView(message);
-        const std::time_t now = std::time(nullptr);
-        route.history(change, now);
-        route.log(change.subject, change.status, change.description, now);
+        route.history(change, clock);
+        route.log(change.subject, change.status, change.description, clock);
         return 0;
     }
     ReportUnhandled(1);

@@ -1,5 +1,6 @@
 #include "recorder/history.h"
 
+#include <cstring>
 #include <string>
 
 #include "host/host_link.h"
@@ -21,6 +22,8 @@ constexpr char kOwnDisplayValue[] = "Ty";
 constexpr char kSpokenVerb[] = " jest ";
 // ContactSpokenName is copied into a buffer of this size (255 + NUL).
 constexpr uint32_t kSpokenNameSize = 256;
+// Room for the fixed parts of all texts of one entry.
+constexpr std::size_t kFixedTextsSize = 64;
 
 // Both records of one entry, filled in the order the host is asked.
 struct PendingEntry {
@@ -28,7 +31,7 @@ struct PendingEntry {
     HistoryAddRequest request;
 };
 
-void StartEntry(PendingEntry& pending, uint32_t row, std::time_t now) {
+void StartEntry(PendingEntry& pending, uint32_t row, Clock clock) {
     pending.request = HistoryAddRequest{};
     pending.request.size = kHistoryAddRequestSize;
     pending.request.folder = "";
@@ -36,13 +39,45 @@ void StartEntry(PendingEntry& pending, uint32_t row, std::time_t now) {
     pending.entry.flags = kEntryFlags;
     pending.entry.type = kEntryType;
     pending.entry.net = static_cast<uint32_t>(GetContactInt(row, ContactNet));
-    pending.entry.time = static_cast<int64_t>(now);
+    pending.entry.time = clock();
 }
 
-// The texts must outlive the send: the caller owns `body` and `ext`.
-void FinishEntry(PendingEntry& pending, const std::string& body, const std::string& ext) {
-    pending.entry.body = body.c_str();
-    pending.entry.ext = ext.c_str();
+// The texts of one entry, one after another in one buffer, each ending in
+// NUL: the entry's body, then the ext string, then (for a contact) the
+// spoken sentence. Their addresses are taken once all are built.
+struct EntryTexts {
+    std::string bytes;
+    std::size_t extAt = 0;
+    std::size_t spokenAt = 0;
+
+    const char* body() const { return bytes.c_str(); }
+    const char* ext() const { return bytes.c_str() + extAt; }
+    const char* spoken() const { return bytes.c_str() + spokenAt; }
+};
+
+// Appends the entry's body: `opening`, then " [description]" when there is
+// one; the end of the body is marked by the next text.
+void AppendBody(EntryTexts& texts, const char* opening, const char* word, const char* description) {
+    texts.bytes += opening;
+    texts.bytes += word;
+    if (*description) {
+        texts.bytes += " [";
+        texts.bytes += description;
+        texts.bytes += ']';
+    }
+    texts.bytes += '\0';
+}
+
+void AppendExt(EntryTexts& texts, const char* display) {
+    texts.extAt = texts.bytes.size();
+    if (*display) AppendExtEntry(texts.bytes, kDisplayParam, display);
+    texts.bytes += '\0';
+}
+
+// The texts must outlive the send; the caller owns them.
+void FinishEntry(PendingEntry& pending, const EntryTexts& texts) {
+    pending.entry.body = texts.body();
+    pending.entry.ext = texts.ext();
     pending.request.entry = &pending.entry;
     pending.request.folder = kHistoryFolder;
 }
@@ -55,62 +90,70 @@ char GenderMark(uint32_t row) {
     return TextOrEmpty(GetContactText(row, ContactGender, nullptr, kTextSizeUnlimited))[0];
 }
 
+// Reads `column` into the spoken-name buffer. The host copies at most
+// kSpokenNameSize bytes and may leave no NUL.
+void ReadSpokenName(uint32_t contact, uint32_t column, char (&name)[kSpokenNameSize]) {
+    GetContactText(contact, column, name, kSpokenNameSize);
+    name[kSpokenNameSize - 1] = '\0';
+}
+
 }  // namespace
 
-void ContactChangeToHistory(const StatusChangeRecord& change, std::time_t now) {
+void ContactChangeToHistory(const StatusChangeRecord& change, Clock clock) {
     if (GetSettingInt(SaveToHistory) != 1) return;
     const uint32_t contact = change.subject;
     PendingEntry pending;
-    StartEntry(pending, contact, now);
-    const std::string description = TextOrEmpty(change.description);
+    StartEntry(pending, contact, clock);
+    const char* description = TextOrEmpty(change.description);
 
-    // The host copies at most kSpokenNameSize bytes and may leave no NUL.
     char spokenName[kSpokenNameSize] = {};
-    GetContactText(contact, ContactSpokenName, spokenName, kSpokenNameSize);
-    spokenName[kSpokenNameSize - 1] = '\0';
-    if (spokenName[0] == '\0') {
-        GetContactText(contact, ContactDisplay, spokenName, kSpokenNameSize);
-        spokenName[kSpokenNameSize - 1] = '\0';
+    ReadSpokenName(contact, ContactSpokenName, spokenName);
+    if (spokenName[0] == '\0') ReadSpokenName(contact, ContactDisplay, spokenName);
+    const char* word = ContactStatusWord(change.status, GenderMark(contact));
+    const char* display = TextOrEmpty(GetContactText(contact, ContactDisplay, nullptr, 0));
+
+    EntryTexts texts;
+    const std::size_t descriptionSize = std::strlen(description);
+    texts.bytes.reserve(kFixedTextsSize + 2 * descriptionSize + std::strlen(spokenName) +
+                        std::strlen(display));
+    AppendBody(texts, "", word, description);
+    AppendExt(texts, display);
+    texts.spokenAt = texts.bytes.size();
+    texts.bytes += spokenName;
+    texts.bytes += kSpokenVerb;
+    texts.bytes += word;
+    if (descriptionSize) {
+        texts.bytes += ' ';
+        texts.bytes += description;
     }
 
-    const std::string word = ContactStatusWord(change.status, GenderMark(contact));
-    std::string body = word;
-    std::string spoken = spokenName + std::string(kSpokenVerb) + word;
-    if (!description.empty()) {
-        body += " [" + description + "]";
-        spoken += " " + description;
-    }
-
-    std::string ext;
-    const std::string display = TextOrEmpty(GetContactText(contact, ContactDisplay, nullptr, 0));
-    if (!display.empty()) ext = SetExtParam(ext, kDisplayParam, display);
-
-    FinishEntry(pending, body, ext);
+    FinishEntry(pending, texts);
     pending.request.contact = contact;
 
     if (SendToNet(kMsgMayRecord, kMayRecordNetwork, kMayRecordType, 0, 0) == 0) return;
     if (GetContactInt(contact, ContactRecordChanges) != 0) SendEntry(pending);
     if (GetSettingInt(ReadAloud) == 1 && GetContactInt(contact, ContactReadAloud) == 1) {
-        SendToNet(kMsgSpeak, kSpeechNetwork, kAnyType, ToWord(spoken.c_str()), 0);
+        SendToNet(kMsgSpeak, kSpeechNetwork, kAnyType, ToWord(texts.spoken()), 0);
     }
 }
 
-void OwnChangeToHistory(const StatusChangeRecord& change, std::time_t now) {
+void OwnChangeToHistory(const StatusChangeRecord& change, Clock clock) {
     if (GetSettingInt(SaveToHistory) != 1) return;
     const uint32_t plugin = change.subject;
     const int32_t network = SendToPlugin(kMsgNetNumber, plugin, 0, 0);
     PendingEntry pending;
-    StartEntry(pending, plugin, now);
-    const std::string description = TextOrEmpty(change.description);
+    StartEntry(pending, plugin, clock);
+    const char* description = TextOrEmpty(change.description);
 
-    std::string body =
-        NetPrefix(static_cast<uint32_t>(network)) + OwnStatusWord(change.status, GenderMark(plugin));
-    if (!description.empty()) body += " [" + description + "]";
-    const std::string ext = SetExtParam("", kDisplayParam, kOwnDisplayValue);
+    EntryTexts texts;
+    texts.bytes.reserve(kFixedTextsSize + std::strlen(description));
+    AppendBody(texts, NetPrefix(static_cast<uint32_t>(network)),
+               OwnStatusWord(change.status, GenderMark(plugin)), description);
+    AppendExt(texts, kOwnDisplayValue);
 
     // The host's own copy; it stays valid while this message is handled.
     const char* historyName = TextOrEmpty(GetSettingText(HistoryDisplayName, nullptr, 0));
-    FinishEntry(pending, body, ext);
+    FinishEntry(pending, texts);
     pending.request.historyName = historyName;
 
     if (change.status != kNeverRecordedStatus) SendEntry(pending);

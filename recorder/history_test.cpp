@@ -19,7 +19,8 @@ using testing::PutU64;
 using testing::RecordedCall;
 
 constexpr uint32_t kContact = 7;
-constexpr std::time_t kNow = 1741323909;  // 2025-03-07 05:05:09 UTC
+constexpr int64_t kNow = 1741323909;  // 2025-03-07 05:05:09 UTC
+int64_t Now() { return kNow; }
 
 StatusChangeRecord Change(uint32_t subject, uint32_t status, const char* description) {
     StatusChangeRecord change{};
@@ -73,7 +74,7 @@ struct ContactHost : FakeHost {
 
 TEST(ContactHistory, FemaleContactWithDescription) {
     ContactHost host;
-    ContactChangeToHistory(Change(kContact, 64, "X"), kNow);
+    ContactChangeToHistory(Change(kContact, 64, "X"), &Now);
 
     EXPECT_EQ(host.Trace(), (std::vector<std::string>{
                                 "GetCell 0/0/267602", "GetCell 1/7/1", "GetCell 1/7/78203",
@@ -156,7 +157,7 @@ TEST(ContactHistory, TextsByNamesGenderAndDescription) {
         if (row.spokenName) host.SetContactText(kContact, 78203, row.spokenName);
         host.SetContactText(kContact, 8, row.display);
         host.SetContactText(kContact, 20, row.gender);
-        ContactChangeToHistory(Change(kContact, row.status, row.description), kNow);
+        ContactChangeToHistory(Change(kContact, row.status, row.description), &Now);
         ASSERT_EQ(host.Sent(13004).size(), 1u);
         EXPECT_EQ(host.Sent(13004)[0].body, row.body);
         EXPECT_EQ(host.Sent(13004)[0].ext, row.ext);
@@ -164,12 +165,33 @@ TEST(ContactHistory, TextsByNamesGenderAndDescription) {
     }
 }
 
+TEST(History, EntryTimePast2038) {
+    // 2038-01-19 12:00:00, 2040-03-07 13:05:09 and 2100-01-01 00:00:00 UTC.
+    for (int64_t moment : {int64_t{2147515200}, int64_t{2214738309}, int64_t{4102444800}}) {
+        SCOPED_TRACE(moment);
+        testing::fixedMoment = moment;
+        ContactHost host;
+        host.SetContact(5, 1, 10);
+        host.onSendTo = [](uint32_t, const MessageRecord&) { return 10; };
+        ContactChangeToHistory(Change(kContact, 64, nullptr), &testing::FixedClock);
+        OwnChangeToHistory(Change(5, 64, nullptr), &testing::FixedClock);
+        const std::vector<RecordedCall> added = host.Sent(13004);
+        ASSERT_EQ(added.size(), 2u);
+        for (const RecordedCall& call : added) {
+            std::vector<uint8_t> time(call.entryBytes.begin() + 50, call.entryBytes.end());
+            std::vector<uint8_t> expected;
+            PutU64(expected, static_cast<uint64_t>(moment));
+            EXPECT_EQ(time, expected);
+        }
+    }
+}
+
 TEST(ContactHistory, Statuses65And68AreTheSame) {
     ContactHost first;
-    ContactChangeToHistory(Change(kContact, 65, "X"), kNow);
+    ContactChangeToHistory(Change(kContact, 65, "X"), &Now);
     const RecordedCall a = first.Sent(13004)[0];
     first.calls.clear();
-    ContactChangeToHistory(Change(kContact, 68, "X"), kNow);
+    ContactChangeToHistory(Change(kContact, 68, "X"), &Now);
     const RecordedCall b = first.Sent(13004)[0];
     EXPECT_EQ(a.body, b.body);
     EXPECT_EQ(a.ext, b.ext);
@@ -201,7 +223,7 @@ TEST(ContactHistory, Switches) {
         host.SetContact(kContact, 267600, row.recordChanges);
         host.SetSetting(267607, row.readAloud);
         host.SetContact(kContact, 267608, row.contactReadAloud);
-        ContactChangeToHistory(Change(kContact, 64, "X"), kNow);
+        ContactChangeToHistory(Change(kContact, 64, "X"), &Now);
         EXPECT_EQ(host.Sent(13004).size(), row.entry ? 1u : 0u);
         EXPECT_EQ(host.Sent(78700).size(), row.speech ? 1u : 0u);
         if (row.saveToHistory != 1) {
@@ -214,7 +236,7 @@ TEST(ContactHistory, SpokenNameBufferIsAlwaysTerminated) {
     ContactHost host;
     host.copyWithoutTerminator = true;
     host.SetContactText(kContact, 78203, std::string(300, 'S'));
-    ContactChangeToHistory(Change(kContact, 64, nullptr), kNow);
+    ContactChangeToHistory(Change(kContact, 64, nullptr), &Now);
     EXPECT_EQ(host.Spoken(), std::vector<std::string>{std::string(255, 'S') + " jest Dost\xEApna"});
 }
 
@@ -230,9 +252,9 @@ struct OwnHost : FakeHost {
     int32_t network = 10;
 };
 
-TEST(OwnHistory, GaduExampleWithRecords) {
+TEST(OwnHistory, GGExampleWithRecords) {
     OwnHost host;
-    OwnChangeToHistory(Change(5, 64, "X"), kNow);
+    OwnChangeToHistory(Change(5, 64, "X"), &Now);
     EXPECT_EQ(host.Trace(),
               (std::vector<std::string>{"GetCell 0/0/267602", "SendTo 5 30010", "GetCell 1/5/1",
                                         "GetCell 1/5/20", "GetCell 0/0/267605", "Send 13004"}));
@@ -282,7 +304,7 @@ TEST(OwnHistory, Texts) {
         OwnHost host;
         host.network = row.network;
         host.SetContactText(5, 20, std::string(row.gender));
-        OwnChangeToHistory(Change(5, row.status, row.description), kNow);
+        OwnChangeToHistory(Change(5, row.status, row.description), &Now);
         ASSERT_EQ(host.Sent(13004).size(), 1u);
         EXPECT_EQ(host.Sent(13004)[0].body, row.body);
     }
@@ -291,13 +313,13 @@ TEST(OwnHistory, Texts) {
 TEST(OwnHistory, NothingSentFor241OrWithHistoryOff) {
     {
         OwnHost host;
-        OwnChangeToHistory(Change(5, 241, "X"), kNow);
+        OwnChangeToHistory(Change(5, 241, "X"), &Now);
         EXPECT_TRUE(host.Sent(13004).empty());
     }
     for (int32_t off : {0, 2, -1}) {
         OwnHost host;
         host.SetSetting(267602, off);
-        OwnChangeToHistory(Change(5, 64, "X"), kNow);
+        OwnChangeToHistory(Change(5, 64, "X"), &Now);
         EXPECT_EQ(host.Trace(), std::vector<std::string>{"GetCell 0/0/267602"});
     }
 }
@@ -305,7 +327,7 @@ TEST(OwnHistory, NothingSentFor241OrWithHistoryOff) {
 TEST(OwnHistory, TargetZeroGoesToTheDefaultTarget) {
     OwnHost host;
     host.defaultTarget = 9;
-    OwnChangeToHistory(Change(0, 64, nullptr), kNow);
+    OwnChangeToHistory(Change(0, 64, nullptr), &Now);
     const std::vector<std::string> trace = host.Trace();
     ASSERT_GE(trace.size(), 3u);
     EXPECT_EQ(trace[1], "DefaultTarget");
@@ -316,7 +338,7 @@ TEST(OwnHistory, TargetZeroGoesToTheDefaultTarget) {
 TEST(OwnHistory, MissingDisplayNameIsEmptyNotNull) {
     OwnHost host;
     host.SetSettingText(267605, std::nullopt);
-    OwnChangeToHistory(Change(5, 64, nullptr), kNow);
+    OwnChangeToHistory(Change(5, 64, nullptr), &Now);
     ASSERT_EQ(host.Sent(13004).size(), 1u);
     EXPECT_FALSE(host.Sent(13004)[0].historyNameNull);
     EXPECT_EQ(host.Sent(13004)[0].historyName, "");

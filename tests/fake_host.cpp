@@ -1,6 +1,7 @@
 #include "tests/fake_host.h"
 
 #include <cstring>
+#include <ctime>
 
 namespace plumeta::testing {
 
@@ -14,16 +15,21 @@ FakeHost::~FakeHost() { SetHostInterface(nullptr); }
 
 FakeHost& FakeHost::Of(HostInterface* self) { return *reinterpret_cast<Link*>(self)->owner; }
 
+void FakeHost::Record(RecordedCall call) {
+    calls.push_back(call);
+    if (onCall) onCall(call);
+}
+
 uint32_t PLUMETA_HOSTCALL FakeHost::DefaultTargetOp(HostInterface* self) {
     FakeHost& host = Of(self);
-    host.calls.push_back(RecordedCall{RecordedCall::Op::DefaultTarget});
+    host.Record(RecordedCall{RecordedCall::Op::DefaultTarget});
     return host.defaultTarget;
 }
 
 int32_t PLUMETA_HOSTCALL FakeHost::ReportUnhandledOp(HostInterface* self, int32_t code) {
     RecordedCall call{RecordedCall::Op::ReportUnhandled};
     call.code = code;
-    Of(self).calls.push_back(call);
+    Of(self).Record(call);
     return 0;
 }
 
@@ -69,7 +75,7 @@ RecordedCall FakeHost::Capture(RecordedCall::Op op, const MessageRecord* message
 
 int32_t PLUMETA_HOSTCALL FakeHost::SendOp(HostInterface* self, MessageRecord* message) {
     FakeHost& host = Of(self);
-    host.calls.push_back(host.Capture(RecordedCall::Op::Send, message));
+    host.Record(host.Capture(RecordedCall::Op::Send, message));
     return host.onSend ? host.onSend(*message) : 0;
 }
 
@@ -78,7 +84,7 @@ int32_t PLUMETA_HOSTCALL FakeHost::SendToOp(HostInterface* self, uint32_t target
     FakeHost& host = Of(self);
     RecordedCall call = host.Capture(RecordedCall::Op::SendTo, message);
     call.target = target;
-    host.calls.push_back(call);
+    host.Record(call);
     return host.onSendTo ? host.onSendTo(target, *message) : 0;
 }
 
@@ -90,7 +96,7 @@ int32_t PLUMETA_HOSTCALL FakeHost::GetCellOp(HostInterface* self, uint32_t table
     call.row = row;
     call.column = column;
     call.cellIn = *cell;
-    host.calls.push_back(call);
+    host.Record(call);
 
     if (cell->valueType == kValueInteger) {
         if (table == kSettingsTable && host.settingInts_.count(column)) {
@@ -170,6 +176,22 @@ std::vector<std::string> FakeHost::Trace() const {
         }
     }
     return trace;
+}
+
+int64_t LocalMoment(int year, int month, int day, int hour, int minute, int second) {
+    std::tm local{};
+    local.tm_year = year - 1900;
+    local.tm_mon = month - 1;
+    local.tm_mday = day;
+    local.tm_hour = hour;
+    local.tm_min = minute;
+    local.tm_sec = second;
+    local.tm_isdst = -1;
+#if defined(_WIN32)
+    return _mktime64(&local);  // the runtime's mktime stops in 2038
+#else
+    return std::mktime(&local);
+#endif
 }
 
 std::vector<uint8_t> Bytes(const void* data, std::size_t size) {

@@ -64,6 +64,9 @@ public:
     // When set, buffered text reads fill the whole buffer with no NUL.
     bool copyWithoutTerminator = false;
 
+    // Runs inside every operation, once the call is recorded: a host that
+    // delivers messages back into the module from there.
+    std::function<void(const RecordedCall&)> onCall;
     std::function<int32_t(const MessageRecord&)> onSend;                    // default 0
     std::function<int32_t(uint32_t target, const MessageRecord&)> onSendTo;  // default 0
     uint32_t defaultTarget = 0;
@@ -88,6 +91,7 @@ private:
     static int32_t PLUMETA_HOSTCALL GetCellOp(HostInterface* self, uint32_t table, uint32_t row,
                                               uint32_t column, CellValue* cell);
     RecordedCall Capture(RecordedCall::Op op, const MessageRecord* message) const;
+    void Record(RecordedCall call);
 
     HostOperations operations_;
     Link link_;
@@ -96,6 +100,12 @@ private:
     std::map<std::pair<uint32_t, uint32_t>, int32_t> contactInts_;
     std::map<std::pair<uint32_t, uint32_t>, std::optional<std::string>> contactTexts_;
 };
+
+// A clock fixed at `fixedMoment`, for tests that need to know the time.
+inline int64_t fixedMoment = 0;
+inline int64_t FixedClock() { return fixedMoment; }
+// The moment that local time shows as the given date and time.
+int64_t LocalMoment(int year, int month, int day, int hour, int minute, int second);
 
 // Little-endian bytes of a value, for golden images.
 std::vector<uint8_t> Bytes(const void* data, std::size_t size);
