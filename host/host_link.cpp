@@ -1,13 +1,18 @@
 #include "host/host_link.h"
 
+#include <atomic>
 #include <cstring>
 
 namespace plumeta {
 namespace {
 
 // The one piece of state the module keeps: set by message 20001, never
-// released (the host owns the object).
-HostInterface* g_host = nullptr;
+// released (the host owns the object). The host may hand over another one,
+// or none, from inside any of its operations, so every wrapper reads it once
+// and calls only through that copy.
+std::atomic<HostInterface*> g_host{nullptr};
+
+HostInterface* Host() { return g_host.load(std::memory_order_acquire); }
 
 constexpr uint32_t kGroupKindBit = 0x10;
 const char kEmptyText[] = "";
@@ -24,27 +29,28 @@ MessageRecord MakeMessage(uint32_t id, uint32_t net, uint32_t type, HostWord p1,
 }
 
 int32_t Send(MessageRecord& message) {
-    return g_host ? g_host->operations->Send(g_host, &message) : 0;
+    HostInterface* host = Host();
+    return host ? host->operations->Send(host, &message) : 0;
 }
 
 HostWord ReadCell(uint32_t table, uint32_t row, uint32_t column, uint16_t valueType,
                   HostWord value, uint32_t bufferSize) {
     CellValue cell{valueType, value, bufferSize};
-    if (g_host) g_host->operations->GetCell(g_host, table, row, column, &cell);
+    if (HostInterface* host = Host()) host->operations->GetCell(host, table, row, column, &cell);
     return cell.value;
 }
 
 }  // namespace
 
 int32_t SetHostInterface(HostInterface* host) {
-    g_host = host;
+    g_host.store(host, std::memory_order_release);
     return 1;
 }
 
-bool HostLinked() { return g_host != nullptr; }
+bool HostLinked() { return Host() != nullptr; }
 
 void ReportUnhandled(int32_t code) {
-    if (g_host) g_host->operations->ReportUnhandled(g_host, code);
+    if (HostInterface* host = Host()) host->operations->ReportUnhandled(host, code);
 }
 
 int32_t GetSettingInt(uint32_t column) {
@@ -73,10 +79,11 @@ int32_t SendToNet(uint32_t id, uint32_t net, uint32_t type, HostWord p1, HostWor
 int32_t SendToHost(uint32_t id, HostWord p1, HostWord p2) { return SendToNet(id, 0, 0, p1, p2); }
 
 int32_t SendToPlugin(uint32_t id, uint32_t target, HostWord p1, HostWord p2) {
-    if (!g_host) return 0;
-    if (target == 0) target = g_host->operations->DefaultTarget(g_host);
+    HostInterface* host = Host();
+    if (!host) return 0;
+    if (target == 0) target = host->operations->DefaultTarget(host);
     MessageRecord message = MakeMessage(id, 0, 0, p1, p2);
-    return g_host->operations->SendTo(g_host, target, &message);
+    return host->operations->SendTo(host, target, &message);
 }
 
 int32_t RegisterColumn(uint8_t table, uint32_t column, uint32_t valueType, HostWord defaultValue,
@@ -89,7 +96,7 @@ int32_t RegisterColumn(uint8_t table, uint32_t column, uint32_t valueType, HostW
     record.valueType = valueType;
     record.defaultValue = defaultValue;
     record.extra = extra;
-    return g_host ? g_host->operations->Send(g_host, reinterpret_cast<MessageRecord*>(&record)) : 0;
+    return Send(*reinterpret_cast<MessageRecord*>(&record));
 }
 
 void InitOptionItem(OptionItem& item, uint32_t parent, uint32_t id, uint32_t kind,
