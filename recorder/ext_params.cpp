@@ -1,21 +1,28 @@
 #include "recorder/ext_params.h"
 
-#include <algorithm>
-
 namespace plumeta {
+
+void AppendExtEntry(std::string& ext, std::string_view paramName, std::string_view paramValue) {
+    ext += kExtSeparator;
+    ext += paramName;
+    ext += '=';
+    for (std::size_t from = 0; from < paramValue.size();) {
+        std::size_t separator = paramValue.find(kExtSeparator, from);
+        if (separator == std::string_view::npos) separator = paramValue.size();
+        ext.append(paramValue, from, separator - from);
+        from = separator + 1;
+    }
+}
 
 std::string SetExtParam(const std::string& extText, const std::string& paramName,
                         const std::string& paramValue) {
     if (paramName.empty()) return extText;
-    std::string value = paramValue;
-    value.erase(std::remove(value.begin(), value.end(), kExtSeparator), value.end());
-    const std::string entry = kExtSeparator + paramName + "=" + value;
-
     const std::size_t start = extText.find(kExtSeparator + paramName + "=");
-    if (start == std::string::npos) return extText + entry;
+    std::string result = extText.substr(0, start);
+    AppendExtEntry(result, paramName, paramValue);
+    if (start == std::string::npos) return result;
     const std::size_t next = extText.find(kExtSeparator, start + 1);
-    std::string result = extText.substr(0, start) + entry;
-    if (next != std::string::npos) result += extText.substr(next);
+    if (next != std::string::npos) result.append(extText, next, std::string::npos);
     return result;
 }
 

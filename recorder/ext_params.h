@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace plumeta {
 
@@ -15,5 +16,8 @@ constexpr char kExtSeparator = '\x1A';
 // cannot smuggle in parameters of its own).
 std::string SetExtParam(const std::string& extText, const std::string& paramName,
                         const std::string& paramValue);
+// Appends the one entry `paramName`=`paramValue` to `ext`, separators in the
+// value dropped: SetExtParam on a text that has no such entry yet.
+void AppendExtEntry(std::string& ext, std::string_view paramName, std::string_view paramValue);
 
 }  // namespace plumeta

@@ -3,20 +3,24 @@
 #pragma once
 
 #include <cstdint>
-#include <ctime>
 #include <string>
+
+#include "recorder/clock.h"
 
 namespace plumeta {
 
-// Both read their switches and cells at the moment of the call. `now` is the
-// moment of the change, written in local time. A file that cannot be opened
-// loses the line and nothing else.
+// Both read their switches and cells at the moment of the call, and `clock`
+// once, for the stamp. Every change is exactly one line ending in CR LF: in
+// the texts the line copies from outside (display name, identifier,
+// description) each run of CR and LF is written as " / " and every other
+// control byte but TAB is left out. A file that cannot be written loses the
+// line and nothing else.
 void AppendContactStatusLine(uint32_t subject, uint32_t status, const char* description,
-                             std::time_t now);
+                             Clock clock);
 void AppendOwnStatusLine(uint32_t subject, uint32_t status, const char* description,
-                         std::time_t now);
+                         Clock clock);
 
-// "DD.MM hh:mm.ss ": 15 characters, the local hour.
-std::string FormatStamp(const std::tm& local);
+// Appends "DD.MM hh:mm.ss ": 15 characters, the local hour.
+void AppendStamp(std::string& line, const LocalTime& local);
 
 }  // namespace plumeta

@@ -5,11 +5,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "host/host_link.h"
 #include "plugin/dispatch.h"
-#include "recorder/append_file.h"
 #include "tests/fake_host.h"
 
 namespace plumeta {
@@ -21,17 +19,11 @@ using testing::FakeHost;
 constexpr uint32_t kContact = 3;
 constexpr uint32_t kOwnPlugin = 5;
 
-// The moment that local time shows as day.month hour:minute:second (2025).
-std::time_t LocalMoment(int day, int month, int hour, int minute, int second) {
-    std::tm local{};
-    local.tm_year = 125;
-    local.tm_mon = month - 1;
-    local.tm_mday = day;
-    local.tm_hour = hour;
-    local.tm_min = minute;
-    local.tm_sec = second;
-    local.tm_isdst = -1;
-    return std::mktime(&local);
+// A clock reading the moment that local time shows as day.month
+// hour:minute:second in 2025.
+Clock At(int day, int month, int hour, int minute, int second) {
+    testing::fixedMoment = testing::LocalMoment(2025, month, day, hour, minute, second);
+    return &testing::FixedClock;
 }
 
 class StatusLog : public ::testing::Test {
@@ -68,7 +60,7 @@ protected:
 };
 
 TEST_F(StatusLog, AniaExample) {
-    AppendContactStatusLine(kContact, 64, "w domu", LocalMoment(7, 3, 13, 5, 9));
+    AppendContactStatusLine(kContact, 64, "w domu", At(7, 3, 13, 5, 9));
     EXPECT_EQ(Read(), "07.03 13:05.09 Ania(123@JABBER) zmienila status na dostepna [w domu]\r\n");
     EXPECT_EQ(host_.Trace(),
               (std::vector<std::string>{"GetCell 0/0/267603", "GetCell 1/3/267600",
@@ -103,7 +95,6 @@ TEST_F(StatusLog, ContactLines) {
         {"network empty", "Ania", "", "0", 67, nullptr, "Ania(123 zmienil status na freeForChat\r\n"},
         {"network 105 is GG", "Ania", "105", "1", 66, nullptr, "Ania(123@GG) zmienila status na ukryta\r\n"},
         {"empty display name", "", "10", "1", 1, nullptr, "(123@GG) zmienila status na zablokowana\r\n"},
-        {"line feeds in a description", "Ania", "10", "1", 65, "a\nb\r\nc", "Ania(123@GG) zmienila status na zaraz wracam [a\r\nb\r\r\nc]\r\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.why);
@@ -111,21 +102,71 @@ TEST_F(StatusLog, ContactLines) {
         host_.SetContactText(kContact, 8, std::string(row.display));
         host_.SetContactText(kContact, 1, std::string(row.net));
         host_.SetContactText(kContact, 20, std::string(row.gender));
-        AppendContactStatusLine(kContact, row.status, row.description, LocalMoment(1, 1, 0, 0, 0));
+        AppendContactStatusLine(kContact, row.status, row.description, At(1, 1, 0, 0, 0));
         EXPECT_EQ(Read(), std::string("01.01 00:00.00 ") + row.line);
     }
 }
 
+// What a contact sets (name, identifier, description) can neither end the
+// line nor carry control bytes into the file.
+TEST_F(StatusLog, OutsideTextsStayOnTheirLine) {
+    struct Row {
+        const char* text;
+        const char* written;
+    };
+    const Row rows[] = {
+        {"Pierwsza linia\nDruga linia", "Pierwsza linia / Druga linia"},
+        {"a\n\nb\r", "a / b / "},
+        {"\x01\x02\x1A", ""},
+        {"x\n08.12 10:00.00 Szef(1@GG) zmienil status na dostepny",
+         "x / 08.12 10:00.00 Szef(1@GG) zmienil status na dostepny"},
+        {"\r\n\x01\r\nz", " / z"},
+        {"esc\x1B[31mred\x7F\tend", "esc[31mred\tend"},
+        {"\xB3\xF3" "d\x9F \xA5\x8C", "\xB3\xF3" "d\x9F \xA5\x8C"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.written);
+        fs::remove(dir_ / "statusy.txt");
+        host_.SetContactText(kContact, 8, std::string(row.text));
+        host_.SetContactText(kContact, 0, std::string(row.text));
+        AppendContactStatusLine(kContact, 64, row.text, At(1, 1, 0, 0, 0));
+        AppendOwnStatusLine(kOwnPlugin, 64, row.text, At(1, 1, 0, 0, 0));
+        const std::string w = row.written;
+        EXPECT_EQ(Read(), "01.01 00:00.00 " + w + "(" + w + "@JABBER) zmienila status na dostepna [" +
+                              w + "]\r\nZmianiles status 01.01 00:00.00 na sieci GG na dostepna [" +
+                              w + "]\r\n");
+    }
+}
+
+TEST_F(StatusLog, StampsPast2038) {
+    struct Row {
+        int year, month, day, hour, minute, second;
+        const char* stamp;
+    };
+    const Row rows[] = {{2038, 1, 19, 12, 0, 0, "19.01 12:00.00 "},
+                        {2040, 3, 7, 13, 5, 9, "07.03 13:05.09 "},
+                        {2100, 1, 1, 0, 0, 0, "01.01 00:00.00 "}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.year);
+        fs::remove(dir_ / "statusy.txt");
+        testing::fixedMoment =
+            testing::LocalMoment(row.year, row.month, row.day, row.hour, row.minute, row.second);
+        ASSERT_GT(testing::fixedMoment, int64_t{0x7FFFFFFF});
+        AppendContactStatusLine(kContact, 64, nullptr, &testing::FixedClock);
+        EXPECT_EQ(Read(), std::string(row.stamp) + "Ania(123@JABBER) zmienila status na dostepna\r\n");
+    }
+}
+
 TEST_F(StatusLog, GenderReadOnlyForStatusesWithWords) {
-    AppendContactStatusLine(kContact, 2, nullptr, LocalMoment(1, 1, 0, 0, 0));
+    AppendContactStatusLine(kContact, 2, nullptr, At(1, 1, 0, 0, 0));
     for (const std::string& call : host_.Trace()) EXPECT_NE(call, "GetCell 1/3/20");
 }
 
 TEST_F(StatusLog, OwnLines) {
-    AppendOwnStatusLine(kOwnPlugin, 0, nullptr, LocalMoment(31, 12, 23, 59, 59));
+    AppendOwnStatusLine(kOwnPlugin, 0, nullptr, At(31, 12, 23, 59, 59));
     host_.SetContactText(kOwnPlugin, 1, std::string("99"));
     host_.SetContactText(kOwnPlugin, 20, std::string("0"));
-    AppendOwnStatusLine(kOwnPlugin, 64, "X", LocalMoment(2, 2, 9, 8, 7));
+    AppendOwnStatusLine(kOwnPlugin, 64, "X", At(2, 2, 9, 8, 7));
     EXPECT_EQ(Read(),
               "Zmianiles status 31.12 23:59.59 na sieci GG na niedost\xEApna\r\n"
               "Zmianiles status 02.02 09:08.07 na sieci  na dostepny [X]\r\n");
@@ -139,34 +180,57 @@ TEST_F(StatusLog, Switches) {
     for (int32_t off : {0, 2, -1}) {
         SCOPED_TRACE(off);
         host_.SetSetting(267603, off);
-        AppendContactStatusLine(kContact, 64, nullptr, LocalMoment(1, 1, 0, 0, 0));
-        AppendOwnStatusLine(kOwnPlugin, 64, nullptr, LocalMoment(1, 1, 0, 0, 0));
+        AppendContactStatusLine(kContact, 64, nullptr, At(1, 1, 0, 0, 0));
+        AppendOwnStatusLine(kOwnPlugin, 64, nullptr, At(1, 1, 0, 0, 0));
         EXPECT_FALSE(Exists());
     }
     host_.SetSetting(267603, 1);
     host_.SetContact(kContact, 267600, 0);
-    AppendContactStatusLine(kContact, 64, nullptr, LocalMoment(1, 1, 0, 0, 0));
+    AppendContactStatusLine(kContact, 64, nullptr, At(1, 1, 0, 0, 0));
     EXPECT_FALSE(Exists()) << "contact not recorded";
-    AppendOwnStatusLine(kOwnPlugin, 64, nullptr, LocalMoment(1, 1, 0, 0, 0));
+    AppendOwnStatusLine(kOwnPlugin, 64, nullptr, At(1, 1, 0, 0, 0));
     EXPECT_EQ(Read(), "Zmianiles status 01.01 00:00.00 na sieci GG na dostepna\r\n");
     host_.SetContact(kContact, 267600, 2);
-    AppendContactStatusLine(kContact, 64, nullptr, LocalMoment(1, 1, 0, 0, 0));
+    AppendContactStatusLine(kContact, 64, nullptr, At(1, 1, 0, 0, 0));
     EXPECT_NE(Read().find("Ania(123@JABBER)"), std::string::npos) << "2 counts as on";
 }
 
 TEST_F(StatusLog, NewNameTakesEffectWithTheNextLine) {
-    AppendContactStatusLine(kContact, 64, nullptr, LocalMoment(1, 1, 0, 0, 0));
+    AppendContactStatusLine(kContact, 64, nullptr, At(1, 1, 0, 0, 0));
     host_.SetSettingText(267604, Name("inne"));
-    AppendContactStatusLine(kContact, 0, nullptr, LocalMoment(1, 1, 0, 0, 0));
+    AppendContactStatusLine(kContact, 0, nullptr, At(1, 1, 0, 0, 0));
     EXPECT_EQ(Read("statusy.txt"), "01.01 00:00.00 Ania(123@JABBER) zmienila status na dostepna\r\n");
     EXPECT_EQ(Read("inne.txt"), "01.01 00:00.00 Ania(123@JABBER) zmienila status na niedost\xEApna\r\n");
 }
 
 TEST_F(StatusLog, UnopenableFileLosesOnlyTheLine) {
+    host_.SetSetting(267602, 1);
+    host_.onSend = [](const MessageRecord&) { return 1; };
     host_.SetSettingText(267604, Name("missing/folder/statusy"));
-    AppendContactStatusLine(kContact, 64, nullptr, LocalMoment(1, 1, 0, 0, 0));
-    AppendOwnStatusLine(kOwnPlugin, 64, nullptr, LocalMoment(1, 1, 0, 0, 0));
+    for (uint32_t id : {24011u, 24012u}) {
+        SCOPED_TRACE(id);
+        host_.calls.clear();
+        StatusChangeRecord change{};
+        change.header.size = 34;
+        change.header.id = id;
+        change.subject = id == 24011 ? kContact : kOwnPlugin;
+        change.status = 64;
+        EXPECT_EQ(HandleMessage(reinterpret_cast<const MessageRecord*>(&change)), 0);
+        EXPECT_EQ(host_.Sent(13004).size(), 1u) << "the history half is untouched";
+    }
     EXPECT_FALSE(fs::exists(dir_ / "missing"));
+    host_.SetSettingText(267604, Name("statusy"));
+    AppendOwnStatusLine(kOwnPlugin, 64, nullptr, At(1, 1, 0, 0, 0));
+    EXPECT_EQ(Read(), "Zmianiles status 01.01 00:00.00 na sieci GG na dostepna\r\n");
+}
+
+TEST_F(StatusLog, EmptyNameWritesDotTxt) {
+    const fs::path before = fs::current_path();
+    fs::current_path(dir_);
+    host_.SetSettingText(267604, std::string(""));
+    AppendOwnStatusLine(kOwnPlugin, 64, nullptr, At(1, 1, 0, 0, 0));
+    fs::current_path(before);
+    EXPECT_EQ(Read(".txt"), "Zmianiles status 01.01 00:00.00 na sieci GG na dostepna\r\n");
 }
 
 TEST_F(StatusLog, NullTextsCountAsEmpty) {
@@ -174,27 +238,23 @@ TEST_F(StatusLog, NullTextsCountAsEmpty) {
     host_.SetContactText(kContact, 0, std::nullopt);
     host_.SetContactText(kContact, 1, std::nullopt);
     host_.SetContactText(kContact, 20, std::nullopt);
-    AppendContactStatusLine(kContact, 64, nullptr, LocalMoment(1, 1, 0, 0, 0));
+    AppendContactStatusLine(kContact, 64, nullptr, At(1, 1, 0, 0, 0));
     EXPECT_EQ(Read(), "01.01 00:00.00 (\r\n");
 }
 
 TEST(StatusStamp, Form) {
     struct Row {
-        int day, month, hour, minute, second;
+        LocalTime local;
         const char* stamp;
     };
-    const Row rows[] = {{1, 1, 0, 0, 0, "01.01 00:00.00 "},
-                        {7, 3, 13, 5, 9, "07.03 13:05.09 "},
-                        {31, 12, 23, 59, 59, "31.12 23:59.59 "},
-                        {9, 10, 10, 10, 10, "09.10 10:10.10 "}};
+    const Row rows[] = {{{2025, 1, 1, 0, 0, 0}, "01.01 00:00.00 "},
+                        {{2025, 3, 7, 13, 5, 9}, "07.03 13:05.09 "},
+                        {{2025, 12, 31, 23, 59, 59}, "31.12 23:59.59 "},
+                        {{2025, 10, 9, 10, 10, 10}, "09.10 10:10.10 "}};
     for (const Row& row : rows) {
-        std::tm local{};
-        local.tm_mday = row.day;
-        local.tm_mon = row.month - 1;
-        local.tm_hour = row.hour;
-        local.tm_min = row.minute;
-        local.tm_sec = row.second;
-        EXPECT_EQ(FormatStamp(local), row.stamp);
+        std::string stamp;
+        AppendStamp(stamp, row.local);
+        EXPECT_EQ(stamp, row.stamp);
     }
 }
 
@@ -205,42 +265,16 @@ TEST_F(StatusLog, RealClockThroughTheDispatcher) {
     change.header.id = 24011;
     change.subject = kContact;
     change.status = 64;
-    const std::time_t before = std::time(nullptr);
+    const int64_t before = SystemClock();
     EXPECT_EQ(HandleMessage(reinterpret_cast<const MessageRecord*>(&change)), 0);
-    const std::time_t after = std::time(nullptr);
+    const int64_t after = SystemClock();
     const std::string line = Read();
     ASSERT_GE(line.size(), 15u);
     std::string expected[2];
-    int i = 0;
-    for (std::time_t moment : {before, after}) {
-        std::tm local{};
-#if defined(_WIN32)
-        local = *std::localtime(&moment);
-#else
-        localtime_r(&moment, &local);
-#endif
-        expected[i++] = FormatStamp(local);
-    }
+    AppendStamp(expected[0], ToLocalTime(before));
+    AppendStamp(expected[1], ToLocalTime(after));
     const std::string stamp = line.substr(0, 15);
     EXPECT_TRUE(stamp == expected[0] || stamp == expected[1]) << stamp << " vs " << expected[0];
-}
-
-TEST_F(StatusLog, ConcurrentAppendsNeverInterleave) {
-    const std::string path = Name("shared.txt");
-    auto writer = [&path](char tag) {
-        const std::string line = std::string(3000, tag) + "\r\n";
-        for (int i = 0; i < 200; ++i) AppendToFile(path, line);
-    };
-    std::thread a(writer, 'a'), b(writer, 'b');
-    a.join();
-    b.join();
-    std::istringstream lines(Read("shared.txt"));
-    int count = 0;
-    for (std::string line; std::getline(lines, line); ++count) {
-        ASSERT_EQ(line.size(), 3001u);
-        ASSERT_EQ(line.find_first_not_of(line[0]), 3000u) << "line " << count;
-    }
-    EXPECT_EQ(count, 400);
 }
 
 }  // namespace

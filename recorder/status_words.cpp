@@ -27,12 +27,20 @@ struct Network {
     uint32_t number;
     char text[3];  // the first two characters of its ContactNet text
     const char* name;
+    const char* prefix;  // opens an own change's history entry
 };
 constexpr Network kNetworks[] = {
-    {10, "10", "GG"},
-    {12, "12", "JABBER"},
-    {15, "15", "LAN"},
+    {10, "10", "GG", "GG: "},
+    {12, "12", "JABBER", "JABBER: "},
+    {15, "15", "LAN", "LAN: "},
 };
+
+const Network* FindNetwork(uint32_t network) {
+    for (const Network& known : kNetworks) {
+        if (known.number == network) return &known;
+    }
+    return nullptr;
+}
 
 const StatusWords* FindStatus(uint32_t status) {
     for (const StatusWords& words : kStatusWords) {
@@ -79,10 +87,8 @@ const char* LogStatusWord(uint32_t status, char mark) {
 bool HasStatusWord(uint32_t status) { return FindStatus(status) != nullptr; }
 
 const char* NetworkName(uint32_t network) {
-    for (const Network& known : kNetworks) {
-        if (known.number == network) return known.name;
-    }
-    return "";
+    const Network* known = FindNetwork(network);
+    return known ? known->name : "";
 }
 
 const char* NetworkNameOfText(const char* netText) {
@@ -93,9 +99,9 @@ const char* NetworkNameOfText(const char* netText) {
     return "";
 }
 
-std::string NetPrefix(uint32_t network) {
-    const std::string name = NetworkName(network);
-    return name.empty() ? name : name + ": ";
+const char* NetPrefix(uint32_t network) {
+    const Network* known = FindNetwork(network);
+    return known ? known->prefix : "";
 }
 
 }  // namespace plumeta

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 namespace plumeta {
 
@@ -22,6 +21,6 @@ bool HasStatusWord(uint32_t status);
 const char* NetworkName(uint32_t network);
 const char* NetworkNameOfText(const char* netText);
 // "GG: " and the like; "" for an unknown network.
-std::string NetPrefix(uint32_t network);
+const char* NetPrefix(uint32_t network);
 
 }  // namespace plumeta

@@ -72,7 +72,7 @@ TEST(StatusWords, Networks) {
                         {0, "", ""},        {267, "", ""},              {13, "", ""}};
     for (const Net& net : nets) {
         SCOPED_TRACE(net.number);
-        EXPECT_EQ(NetPrefix(net.number), net.prefix);
+        EXPECT_STREQ(NetPrefix(net.number), net.prefix);
         EXPECT_STREQ(NetworkName(net.number), net.name);
     }
     // By text, only the first two characters count.
