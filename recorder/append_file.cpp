@@ -1,10 +1,16 @@
 #include "recorder/append_file.h"
 
+#include "codepage/codepage.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
 #include <cerrno>
+#include <ctime>
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -12,28 +18,147 @@ namespace plumeta {
 
 #if defined(_WIN32)
 
-bool AppendToFile(const std::string& path, const std::string& bytes) {
-    // Append-only access makes the system place every write at the end.
-    HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+namespace {
+
+// The lock covers one byte this far into the file, where no log ever
+// reaches: Windows locks are enforced on writes, so locking the data itself
+// would make a writer that gave up waiting fail.
+constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
+constexpr DWORD kLockOffsetLow = 0xFFFFFFFE;
+
+HANDLE OpenForAppend(const std::string& path) {
+    // FILE_WRITE_DATA as well, to cut a short write off again; every write
+    // still goes to the end (see WriteAtEnd).
+    const DWORD access = FILE_APPEND_DATA | FILE_WRITE_DATA;
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    if (!IsAscii(path)) {
+        if (const std::optional<std::wstring> wide = Cp1250ToUtf16(path)) {
+            return CreateFileW(wide->c_str(), access, share, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        }
+    }
+    return CreateFileA(path.c_str(), access, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+bool Lock(HANDLE file, OVERLAPPED& where) {
+    where = OVERLAPPED{};
+    where.Offset = kLockOffsetLow;
+    where.OffsetHigh = kLockOffsetHigh;
+    const DWORD start = GetTickCount();
+    for (int attempt = 0;; ++attempt) {
+        if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where)) {
+            return true;
+        }
+        if (GetTickCount() - start >= static_cast<DWORD>(kAppendLockWaitMs)) return false;
+        Sleep(attempt < 8 ? 0 : 1);
+    }
+}
+
+// An offset of all ones writes at the end of the file, whatever other
+// writers did since it was opened.
+DWORD WriteAtEnd(HANDLE file, const char* bytes, DWORD size) {
+    OVERLAPPED atEnd{};
+    atEnd.Offset = 0xFFFFFFFF;
+    atEnd.OffsetHigh = 0xFFFFFFFF;
     DWORD written = 0;
-    const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    WriteFile(file, bytes, size, &written, &atEnd);  // `written` counts what landed, also on failure
+    return written;
+}
+
+LONGLONG FileSize(HANDLE file) {
+    LARGE_INTEGER size{};
+    return GetFileSizeEx(file, &size) ? size.QuadPart : -1;
+}
+
+}  // namespace
+
+bool AppendToFile(const std::string& path, std::string_view bytes) {
+    HANDLE file = OpenForAppend(path);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    OVERLAPPED lock;
+    const bool locked = Lock(file, lock);
+    const LONGLONG start = FileSize(file);
+    const DWORD size = static_cast<DWORD>(bytes.size());
+    DWORD written = WriteAtEnd(file, bytes.data(), size);
+    if (written > 0 && written < size) written += WriteAtEnd(file, bytes.data() + written, size - written);
+    if (written > 0 && written < size && start >= 0 && FileSize(file) == start + written) {
+        LARGE_INTEGER cut{};
+        cut.QuadPart = start;
+        if (SetFilePointerEx(file, cut, nullptr, FILE_BEGIN)) SetEndOfFile(file);
+    }
+    if (locked) UnlockFileEx(file, 0, 1, 0, &lock);
     CloseHandle(file);
-    return ok && written == bytes.size();
+    return written == size;
 }
 
 #else
 
-bool AppendToFile(const std::string& path, const std::string& bytes) {
-    const int file = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (file < 0) return false;
+namespace {
+
+long long MonotonicMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+bool Lock(int file) {
+    const long long start = MonotonicMs();
+    for (int attempt = 0;; ++attempt) {
+        if (flock(file, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK && errno != EINTR) return false;
+        if (MonotonicMs() - start >= kAppendLockWaitMs) return false;
+        if (attempt < 8) {
+            sched_yield();
+        } else {
+            const timespec pause{0, 200 * 1000};
+            nanosleep(&pause, nullptr);
+        }
+    }
+}
+
+ssize_t WriteOnce(int file, const char* bytes, std::size_t size) {
     ssize_t written;
     do {
-        written = write(file, bytes.data(), bytes.size());
+        written = write(file, bytes, size);
     } while (written < 0 && errno == EINTR);
+    return written < 0 ? 0 : written;
+}
+
+off_t FileSize(int file) {
+    struct stat status {};
+    return fstat(file, &status) == 0 ? status.st_size : -1;
+}
+
+int OpenForAppend(const std::string& path) {
+    const int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC;
+    if (!IsAscii(path)) {
+        const std::string utf8 = Cp1250Converter().ToUtf8(path);
+        return open(utf8.c_str(), flags, 0644);
+    }
+    return open(path.c_str(), flags, 0644);
+}
+
+}  // namespace
+
+bool AppendToFile(const std::string& path, std::string_view bytes) {
+    const int file = OpenForAppend(path);
+    if (file < 0) return false;
+    const bool locked = Lock(file);
+    const off_t start = FileSize(file);
+    const std::size_t size = bytes.size();
+    std::size_t written = WriteOnce(file, bytes.data(), size);
+    if (written > 0 && written < size) written += WriteOnce(file, bytes.data() + written, size - written);
+    if (written > 0 && written < size && start >= 0 &&
+        FileSize(file) == start + static_cast<off_t>(written)) {
+        // ftruncate only shortens here, which a file size limit allows.
+        if (ftruncate(file, start) != 0) {
+            // Nothing more can be done; the caller learns the line was lost.
+        }
+    }
+    if (locked) flock(file, LOCK_UN);
     close(file);
-    return written == static_cast<ssize_t>(bytes.size());
+    return written == size;
 }
 
 #endif

@@ -1,14 +1,36 @@
-// Appends bytes to a file in one write, creating it when missing. The file is
-// opened for appending only, so concurrent writers (threads or processes)
-// each land whole at the end.
+// Appends one line to a log file that other writers (threads of this host,
+// other host processes) may be appending to at the same time.
+//
+// What is guaranteed, on Windows (also under Wine) and on Linux:
+// - The file is created when missing. Its name is Windows-1250, like every
+//   text of the module; it is opened by its Unicode name (UTF-16 on Windows,
+//   UTF-8 on Linux), so it is the name the user typed whatever the system's
+//   own code page. A name the system cannot convert is used as it stands.
+// - The line goes to the end of the file in one write, made while this
+//   writer holds the file's append lock: an exclusive lock that the system
+//   keeps (LockFileEx on one byte far past any data on Windows, flock on
+//   Linux). Every writer that comes through here takes it, so the lines of
+//   concurrent writers never interleave, tear or overwrite each other.
+// - The lock is waited for at most kAppendLockWaitMs. Then the line is
+//   written without it rather than lost; append-only access still puts it at
+//   the end of the file.
+// - A short write (disk full, a file size limit) is completed if a second
+//   write can do it. Otherwise the part written is cut off again, so the file
+//   ends with the previous whole line and the next line is not glued to a
+//   fragment; the line is lost. (Without the lock, the part is cut off only
+//   while it is still the end of the file.)
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace plumeta {
 
-// `path` is used as it stands (relative to the current directory). Answers
-// false when the file cannot be opened or the write fails; nothing is thrown.
-bool AppendToFile(const std::string& path, const std::string& bytes);
+constexpr int kAppendLockWaitMs = 50;
+
+// `path` is used as it stands (relative to the current folder). Answers
+// false when the file cannot be opened or the line was not written whole;
+// nothing is thrown.
+bool AppendToFile(const std::string& path, std::string_view bytes);
 
 }  // namespace plumeta
