@@ -9,7 +9,7 @@
 
 namespace plumeta {
 
-constexpr char kPluginName[] = "Plumeta";
+inline constexpr char kPluginName[] = "Plumeta";
 constexpr uint32_t kOwnNetwork = 267;
 constexpr uint32_t kSpeechNetwork = 78;
 constexpr uint32_t kIconId = 267100;
@@ -53,7 +53,7 @@ struct ColumnSpec {
     const char* emptyWarning;
 };
 
-constexpr char kOwnHistoryName[] = "!Twoje opisy!";
+inline constexpr char kOwnHistoryName[] = "!Twoje opisy!";
 
 // In registration order.
 inline constexpr ColumnSpec kColumns[] = {
