@@ -1,8 +1,20 @@
 // Test modules for the host emulator: one that crashes on a contact status
-// change, and (built with -DNO_ENTRY) one without the entry point.
+// change, one (built with -DNO_ENTRY) without the entry point, and one
+// (-DCRASH_ON_LOAD) that crashes while it is loaded.
 #include <cstdint>
 
 #include "host/host_link.h"
+
+#if defined(CRASH_ON_LOAD)
+namespace {
+struct CrashOnLoad {
+    CrashOnLoad() {
+        volatile int32_t* nowhere = nullptr;
+        *nowhere = 1;
+    }
+} crash;
+}  // namespace
+#endif
 
 #if defined(NO_ENTRY)
 extern "C" __attribute__((visibility("default"))) int32_t SomethingElse() { return 0; }

@@ -20,6 +20,9 @@ using plumeta::ToWord;
 namespace {
 
 constexpr uint32_t kHostNet = 0;
+// How many sentences, warnings and log lines the summary shows.
+constexpr std::size_t kListed = 50;
+constexpr char kLogExtension[] = ".txt";
 
 std::string Hex(uint32_t value) {
     char text[16];
@@ -59,29 +62,44 @@ std::string EmulatedHost::Shown(const std::string& cp1250) const {
     return codepage_.ToUtf8(shown + "\"");
 }
 
-EmulatedHost::EmulatedHost(plumeta::MessageProc module, std::FILE* transcript)
+EmulatedHost::EmulatedHost(plumeta::MessageProc module, std::FILE* out, bool quiet)
     : module_(module),
-      out_(transcript),
+      out_(out),
+      quiet_(quiet),
       operations_{&DefaultTargetOp, &ReportUnhandledOp, &SendOp, &SendToOp, &GetCellOp},
       link_{{&operations_}, this} {}
+
+void EmulatedHost::Listing::Add(const char* text) {
+    if (first.size() < kListed) first.emplace_back(text);
+    ++count;
+}
 
 EmulatedHost& EmulatedHost::Of(plumeta::HostInterface* self) {
     return *reinterpret_cast<Link*>(self)->owner;
 }
 
+// Flushed line by line: a crash in the module loses none of the transcript.
 void EmulatedHost::Line(const std::string& text) {
+    if (quiet_) return;
+    SummaryLine(text);
+}
+
+void EmulatedHost::SummaryLine(const std::string& text) {
     std::fputs(text.c_str(), out_);
     std::fputc('\n', out_);
     std::fflush(out_);
 }
 
-std::string* EmulatedHost::Cell(uint32_t table, uint32_t row, uint32_t column) {
+// A contact has every registered column, at its default until set.
+const std::string* EmulatedHost::Cell(uint32_t table, uint32_t row, uint32_t column) const {
     if (table == plumeta::kSettingsTable) {
         auto found = settings_.find(column);
         return found == settings_.end() ? nullptr : &found->second;
     }
     auto found = contacts_.find({row, column});
-    return found == contacts_.end() ? nullptr : &found->second;
+    if (found != contacts_.end()) return &found->second;
+    auto registered = contactDefaults_.find(column);
+    return registered == contactDefaults_.end() ? nullptr : &registered->second;
 }
 
 std::string EmulatedHost::CellLabel(uint32_t table, uint32_t row, uint32_t column) const {
@@ -168,13 +186,10 @@ int32_t EmulatedHost::Deliver(const MessageRecord& message, std::string& what) {
                                        : std::to_string(int32_t(record.defaultValue));
         what += std::string(" register column ") + (table ? "contacts " : "settings ") +
                 ColumnName(column) + (text ? " text, default " + Shown(value) : " integer, default " + value);
-        registered_.push_back(record);
         if (table == plumeta::kSettingsTable) {
             settings_.emplace(column, value);
         } else {
-            std::vector<uint32_t> rows;
-            for (const auto& cell : contacts_) rows.push_back(cell.first.first);
-            for (uint32_t row : rows) contacts_.emplace(std::make_pair(row, column), value);
+            contactDefaults_[column] = value;
         }
         return 1;
     }
@@ -204,16 +219,16 @@ int32_t EmulatedHost::Deliver(const MessageRecord& message, std::string& what) {
     if (net == kHostNet && id == plumeta::kMsgShowWarning) {
         const char* warning = FromWord<const char>(message.p1);
         what += " show warning " + TextOrNull(warning);
-        if (warning) warnings_.push_back(warning);
+        if (warning) warnings_.Add(warning);
         return 1;
     }
     if (net == kHostNet && id == plumeta::kMsgAddHistoryEntry) {
         const auto request = Copy<plumeta::HistoryAddRequest>(FromWord<const void>(message.p1));
         const auto entry = Copy<plumeta::HistoryEntry>(request.entry);
-        HistoryRecord record{request.folder ? request.folder : "", "", entry.body, entry.ext};
-        record.name = request.historyName ? request.historyName : DisplayParam(record.ext);
-        if (record.name.empty()) record.name = "contact " + std::to_string(request.contact);
-        history_.push_back(record);
+        std::string name = request.historyName ? request.historyName : DisplayParam(entry.ext);
+        if (name.empty()) name = "contact " + std::to_string(request.contact);
+        ++historyCounts_[{request.folder ? request.folder : "", name}];
+        ++historyTotal_;
         what += " add history folder " + TextOrNull(request.folder) + " contact " +
                 std::to_string(request.contact) + " name " + TextOrNull(request.historyName) +
                 " entry{net " + std::to_string(entry.net) + " type " + std::to_string(entry.type) +
@@ -233,14 +248,14 @@ int32_t EmulatedHost::Deliver(const MessageRecord& message, std::string& what) {
     if (net == plumeta::kSpeechNetwork && id == plumeta::kMsgSpeak) {
         const char* sentence = FromWord<const char>(message.p1);
         what += " speak " + TextOrNull(sentence);
-        if (sentence) spoken_.push_back(sentence);
+        if (sentence) spoken_.Add(sentence);
         return 1;
     }
     if (id == plumeta::kMsgNetNumber) {
         what += " network number? (net " + std::to_string(net) + ")";
         if (net == plumeta::kSpeechNetwork) return static_cast<int32_t>(net);
         for (const auto& plugin : pluginNets_) {
-            if (plugin.second == net && net != kHostNet) return static_cast<int32_t>(net);
+            if (plugin.second == static_cast<int32_t>(net) && net != kHostNet) return static_cast<int32_t>(net);
         }
         return 0;
     }
@@ -279,7 +294,7 @@ void EmulatedHost::StartUp() {
     }
     CallSimple("register your columns", plumeta::kMsgColumnsWanted);
     CallSimple("register your icon", plumeta::kMsgIconWanted);
-    Run(Directive(Directive::Kind::Pages));
+    RunOnce(Directive{});  // the option pages
 }
 
 void EmulatedHost::StatusChange(uint32_t id, const Directive& d) {
@@ -312,7 +327,48 @@ void EmulatedHost::Edit(const Directive& d) {
     Line("== host stores settings " + ColumnName(d.column) + " = " + Shown(settings_[d.column]));
 }
 
+// The pages as the host shows them now: each bound control with its cell's
+// value of this moment. The contact page shows the lowest contact row.
+void EmulatedHost::SnapshotPages() {
+    const uint32_t firstContact = contacts_.empty() ? 0 : contacts_.begin()->first.first;
+    pages_.clear();
+    for (const Item& item : items_) {
+        PageElement element{item.record.parent, item.record.id,  item.record.kind,
+                            item.record.param,  item.hasText,    codepage_.ToUtf8(item.text),
+                            ""};
+        const uint32_t marker = item.record.id & 0xFF000000;
+        const std::string* value = nullptr;
+        if (marker == plumeta::kSettingsControl) {
+            value = Cell(plumeta::kSettingsTable, 0, item.record.param);
+        } else if (marker == plumeta::kContactControl) {
+            value = Cell(plumeta::kContactsTable, firstContact, item.record.param);
+        }
+        if (value) element.value = codepage_.ToUtf8(*value);
+        pages_.push_back(element);
+    }
+    items_.clear();
+}
+
 void EmulatedHost::Run(const Directive& d) {
+    const std::size_t counter = d.text ? d.text->find(kRepeatCounter) : std::string::npos;
+    if (d.repeat == 1 || counter == std::string::npos) {
+        for (uint32_t i = 0; i < d.repeat; ++i) RunOnce(d);
+        return;
+    }
+    Directive each = d;
+    for (uint32_t i = 1; i <= d.repeat; ++i) {
+        each.text = *d.text;
+        for (std::size_t at = each.text->find(kRepeatCounter); at != std::string::npos;
+             at = each.text->find(kRepeatCounter, at)) {
+            const std::string number = std::to_string(i);
+            each.text->replace(at, sizeof kRepeatCounter - 1, number);
+            at += number.size();
+        }
+        RunOnce(each);
+    }
+}
+
+void EmulatedHost::RunOnce(const Directive& d) {
     using Kind = Directive::Kind;
     const std::string value = d.text ? *d.text : std::to_string(d.number);
     switch (d.kind) {
@@ -320,25 +376,12 @@ void EmulatedHost::Run(const Directive& d) {
             settings_[d.column] = value;
             Line("== settings " + ColumnName(d.column) + " = " + Shown(value));
             break;
-        case Kind::Contact: {
-            const bool known = std::any_of(contacts_.begin(), contacts_.end(),
-                                           [&](const auto& cell) { return cell.first.first == d.row; });
-            if (!known) {
-                for (const plumeta::ColumnRecord& record : registered_) {
-                    if (record.table != plumeta::kContactsTable) continue;
-                    const uint32_t column = record.column;
-                    contacts_[{d.row, column}] =
-                        record.valueType == plumeta::kValueText
-                            ? std::string(FromWord<const char>(record.defaultValue))
-                            : std::to_string(int32_t(record.defaultValue));
-                }
-            }
+        case Kind::Contact:
             contacts_[{d.row, d.column}] = value;
             Line("== contact " + std::to_string(d.row) + " " + ColumnName(d.column) + " = " + Shown(value));
             break;
-        }
         case Kind::Plugin:
-            pluginNets_[d.row] = static_cast<uint32_t>(d.number);
+            pluginNets_[d.row] = d.number;
             Line("== plug-in " + std::to_string(d.row) + " is on net " + std::to_string(d.number));
             break;
         case Kind::DefaultTarget:
@@ -350,7 +393,7 @@ void EmulatedHost::Run(const Directive& d) {
             Line(std::string("== speech plug-in ") + (speech_ ? "runs" : "does not run"));
             break;
         case Kind::MayRecord:
-            mayRecord_ = static_cast<int32_t>(d.number);
+            mayRecord_ = d.number;
             Line("== the answer to 33006 is " + std::to_string(d.number));
             break;
         case Kind::DefaultLogName:
@@ -371,6 +414,7 @@ void EmulatedHost::Run(const Directive& d) {
             collectingPages_ = true;
             CallSimple("build your option pages", plumeta::kMsgOptionPagesWanted);
             collectingPages_ = false;
+            SnapshotPages();
             break;
         case Kind::Message:
             CallSimple("(a message the module does not know)", d.column);
@@ -378,68 +422,80 @@ void EmulatedHost::Run(const Directive& d) {
     }
 }
 
-void EmulatedHost::PrintSummary(const std::string& logFolder) {
-    Line("");
-    Line("== summary");
-    std::map<std::pair<std::string, std::string>, int> entries;
-    for (const HistoryRecord& record : history_) ++entries[{record.folder, record.name}];
-    Line("history entries: " + std::to_string(history_.size()));
-    for (const auto& group : entries) {
-        Line("  " + Shown(group.first.first) + " / " + Shown(group.first.second) + ": " +
-             std::to_string(group.second));
+namespace {
+
+std::string Counted(uint64_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+bool IsLogFile(const std::filesystem::path& path) {
+    const std::string name = path.filename().string();
+    const std::size_t size = sizeof kLogExtension - 1;
+    return name.size() >= size && name.compare(name.size() - size, size, kLogExtension) == 0;
+}
+
+}  // namespace
+
+// Reads a log file back in one pass: its lines up to kListed, and how many
+// there are.
+void EmulatedHost::ReadBack(const std::string& path, const std::string& name) {
+    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
+    uint64_t lines = 0, bare = 0;  // bare: ended by LF alone
+    std::vector<std::string> shown;
+    std::string line, rest;
+    while (std::getline(in, line)) {
+        if (in.eof()) {  // no line end at all
+            rest = line;
+            break;
+        }
+        const bool crlf = !line.empty() && line.back() == '\r';
+        if (crlf) line.pop_back();
+        ++lines;
+        bare += crlf ? 0 : 1;
+        if (shown.size() < kListed) shown.push_back("  " + Shown(line));
     }
-    Line("sentences handed to speech: " + std::to_string(spoken_.size()));
-    for (const std::string& sentence : spoken_) Line("  " + Shown(sentence));
-    Line("warnings shown: " + std::to_string(warnings_.size()));
-    for (const std::string& warning : warnings_) Line("  " + Shown(warning));
+    std::string heading = "log file " + name + ": " + Counted(lines, "line", "lines");
+    if (bare) {
+        heading += ", " + std::to_string(bare) + " ending in LF alone";
+    } else if (lines > 0) {
+        heading += lines == 1 ? ", ending in CR LF" : ", each ending in CR LF";
+    }
+    if (!rest.empty()) heading += ", then " + Shown(rest);
+    SummaryLine(heading);
+    for (const std::string& text : shown) SummaryLine(text);
+    if (lines > shown.size()) SummaryLine("  ... and " + std::to_string(lines - shown.size()) + " more");
+}
+
+void EmulatedHost::PrintSummary(const std::string& logFolder) {
+    if (!quiet_) SummaryLine("");
+    SummaryLine("== summary");
+    SummaryLine("history entries: " + std::to_string(historyTotal_));
+    for (const auto& group : historyCounts_) {
+        SummaryLine("  " + Shown(group.first.first) + " / " + Shown(group.first.second) + ": " +
+                    std::to_string(group.second));
+    }
+    const std::pair<const char*, const Listing*> listings[] = {
+        {"sentences handed to speech: ", &spoken_}, {"warnings shown: ", &warnings_}};
+    for (const auto& [title, listing] : listings) {
+        SummaryLine(title + std::to_string(listing->count));
+        for (const std::string& text : listing->first) SummaryLine("  " + Shown(text));
+        if (listing->count > listing->first.size()) {
+            SummaryLine("  ... and " + std::to_string(listing->count - listing->first.size()) + " more");
+        }
+    }
 
     namespace fs = std::filesystem;
     std::vector<fs::path> logs;
     for (const auto& file : fs::directory_iterator(logFolder)) {
-        if (file.path().extension() == ".txt") logs.push_back(file.path());
+        if (file.is_regular_file() && IsLogFile(file.path())) logs.push_back(file.path());
     }
     std::sort(logs.begin(), logs.end());
-    for (const fs::path& log : logs) {
-        std::ifstream in(log, std::ios::binary);
-        std::stringstream content;
-        content << in.rdbuf();
-        std::string bytes = content.str();
-        std::vector<std::string> lines;
-        for (std::size_t end; (end = bytes.find("\r\n")) != std::string::npos;) {
-            lines.push_back(bytes.substr(0, end));
-            bytes.erase(0, end + 2);
-        }
-        // The module names its files in Unicode on both systems.
-        const std::string name = log.filename().u8string();
-        Line("log file " + name + ": " + std::to_string(lines.size()) +
-             " lines, each ending in CR LF" + (bytes.empty() ? "" : ", then " + Shown(bytes)));
-        for (const std::string& line : lines) Line("  " + Shown(line));
-    }
+    // The module names its files in Unicode on both systems.
+    for (const fs::path& log : logs) ReadBack(log.u8string(), log.filename().u8string());
 }
 
 bool EmulatedHost::WritePagesHtml(const std::string& path) const {
-    std::vector<PageElement> elements;
-    for (const Item& item : items_) {
-        PageElement element{item.record.parent, item.record.id,  item.record.kind,
-                            item.record.param,  item.hasText,    codepage_.ToUtf8(item.text),
-                            ""};
-        const uint32_t marker = item.record.id & 0xFF000000;
-        const uint32_t column = item.record.param;
-        if (marker == plumeta::kSettingsControl) {
-            auto found = settings_.find(column);
-            if (found != settings_.end()) element.value = codepage_.ToUtf8(found->second);
-        } else if (marker == plumeta::kContactControl) {
-            // The contact page shows the first contact's cells.
-            for (const auto& cell : contacts_) {
-                if (cell.first.second == column) {
-                    element.value = codepage_.ToUtf8(cell.second);
-                    break;
-                }
-            }
-        }
-        elements.push_back(element);
-    }
-    return WritePagesFile(path, elements);
+    return WritePagesFile(path, pages_);
 }
 
 }  // namespace emulator

@@ -1,5 +1,7 @@
 // The host around the module: its tables, the other plug-ins' answers, the
 // five operations the module calls, and a transcript line for each call.
+// What it keeps grows with the number of contacts and columns, not with the
+// number of messages, so a burst of any length runs in flat memory.
 #pragma once
 
 #include <cstdint>
@@ -11,28 +13,31 @@
 
 #include "codepage/codepage.h"
 #include "host/host_link.h"
+#include "tools/host_emulator/pages_html.h"
 #include "tools/host_emulator/scenario.h"
 
 namespace emulator {
 
-struct HistoryRecord {
-    std::string folder, name, body, ext;  // Windows-1250
-};
-
 class EmulatedHost {
 public:
-    EmulatedHost(plumeta::MessageProc module, std::FILE* transcript);
+    // Without a transcript (`quiet`) only the summary is printed.
+    EmulatedHost(plumeta::MessageProc module, std::FILE* out, bool quiet);
     EmulatedHost(const EmulatedHost&) = delete;
     EmulatedHost& operator=(const EmulatedHost&) = delete;
 
     // Hands over the interface, asks who the module is, registers its columns
     // (applying their defaults), its icon and its option pages.
     void StartUp();
+    // Runs a directive as many times as it repeats.
     void Run(const Directive& directive);
+    // History entries, sentences, warnings, and the log files in `logFolder`
+    // read back.
     void PrintSummary(const std::string& logFolder);
-    // The latest option pages as a static HTML page; false when not written.
+    // The option pages of the latest 22000, with the cell values of that
+    // moment, as a static HTML page; false when not written.
     bool WritePagesHtml(const std::string& path) const;
-    // What the module is handling now, for the crash report.
+    // What the module is handling now, for the crash report; always a whole
+    // NUL-terminated text.
     const char* current() const { return current_; }
 
 private:
@@ -40,10 +45,11 @@ private:
         plumeta::HostInterface iface;
         EmulatedHost* owner;
     };
-    struct Item {
-        plumeta::OptionItem record;
-        std::string text;
-        bool hasText;
+    // The first entries of a list the summary shows, and how many there were.
+    struct Listing {
+        uint64_t count = 0;
+        std::vector<std::string> first;
+        void Add(const char* text);
     };
     static EmulatedHost& Of(plumeta::HostInterface* self);
     static uint32_t PLUMETA_HOSTCALL DefaultTargetOp(plumeta::HostInterface* self);
@@ -57,12 +63,15 @@ private:
     int32_t Deliver(const plumeta::MessageRecord& message, std::string& what);
     int32_t Call(const std::string& title, plumeta::MessageRecord* message, bool answersText = false);
     int32_t CallSimple(const std::string& title, uint32_t id, plumeta::HostWord p1 = 0);
+    void RunOnce(const Directive& directive);
     void StatusChange(uint32_t id, const Directive& directive);
     void Edit(const Directive& directive);
-    void Line(const std::string& text);
-    std::string* Cell(uint32_t table, uint32_t row, uint32_t column);
+    void SnapshotPages();
+    void Line(const std::string& text);         // transcript
+    void SummaryLine(const std::string& text);  // always printed
+    void ReadBack(const std::string& path, const std::string& name);
+    const std::string* Cell(uint32_t table, uint32_t row, uint32_t column) const;
     std::string CellLabel(uint32_t table, uint32_t row, uint32_t column) const;
-
     // A Windows-1250 text for the transcript: UTF-8, quoted, control bytes as {1A}.
     std::string Shown(const std::string& cp1250) const;
     std::string TextOrNull(const char* text) const { return text ? Shown(text) : "null"; }
@@ -70,6 +79,7 @@ private:
     plumeta::Cp1250Converter codepage_;
     plumeta::MessageProc module_;
     std::FILE* out_;
+    bool quiet_;
     plumeta::HostOperations operations_;
     Link link_;
     char current_[160] = "start-up";
@@ -77,18 +87,25 @@ private:
     // Every cell is kept as text; an integer read parses it.
     std::map<uint32_t, std::string> settings_;
     std::map<std::pair<uint32_t, uint32_t>, std::string> contacts_;
-    std::vector<plumeta::ColumnRecord> registered_;
-    std::map<uint32_t, uint32_t> pluginNets_;  // plug-in id -> network
+    std::map<uint32_t, std::string> contactDefaults_;  // registered contact columns
+    std::map<uint32_t, int32_t> pluginNets_;  // plug-in id -> network
     uint32_t defaultTarget_ = 0;
     bool speech_ = false;
     int32_t mayRecord_ = 1;
     std::string defaultLogName_ = "statusy";
     std::string answerShown_;  // set by Deliver when the answer reads better as text
 
-    std::vector<Item> items_;  // the latest 22000
+    struct Item {
+        plumeta::OptionItem record;
+        std::string text;  // Windows-1250
+        bool hasText;
+    };
+    std::vector<Item> items_;  // of the 22000 being handled
     bool collectingPages_ = false;
-    std::vector<HistoryRecord> history_;
-    std::vector<std::string> spoken_, warnings_;
+    std::vector<PageElement> pages_;  // the latest 22000, with its moment's values
+    std::map<std::pair<std::string, std::string>, uint64_t> historyCounts_;  // folder, name
+    uint64_t historyTotal_ = 0;
+    Listing spoken_, warnings_;
 };
 
 }  // namespace emulator

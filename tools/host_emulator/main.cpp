@@ -1,6 +1,6 @@
 // The host emulator: loads the real module, plays the host around it, and
-// runs a scenario file. Exit codes: 0 done, 2 bad scenario or module, 3 the
-// module crashed.
+// runs a scenario file. Exit codes (also in --help): 0 done, 2 bad usage,
+// scenario or module, 3 the module crashed.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,14 +26,15 @@ namespace {
 
 using emulator::EmulatedHost;
 
-// The one host whose message a crash report names.
+// The one host whose message a crash report names; none while the module
+// is being loaded.
 EmulatedHost* g_running = nullptr;
 
-void ReportCrash() {
-    const char* doing = g_running ? g_running->current() : "start-up";
-    std::fprintf(stderr, "host emulator: the module crashed while handling: %s\n", doing);
-    std::fflush(stdout);
-    std::fflush(stderr);
+// What the crash report says; the transcript is flushed line by line.
+const char* CrashReport(const char*& doing) {
+    doing = g_running ? g_running->current() : "loading the module";
+    return g_running ? "host emulator: the module crashed while handling: "
+                     : "host emulator: the module crashed while ";
 }
 
 #if defined(_WIN32)
@@ -41,7 +42,10 @@ const char kEntryName[] = "_IMessageProc@4";
 const char kModuleFile[] = "plumeta.dll";
 
 LONG WINAPI OnCrash(EXCEPTION_POINTERS*) {
-    ReportCrash();
+    const char* doing = nullptr;
+    const char* report = CrashReport(doing);
+    std::fprintf(stderr, "%s%s\n", report, doing);
+    std::fflush(stderr);
     ExitProcess(3);
 }
 void GuardAgainstCrashes() {
@@ -67,8 +71,23 @@ plumeta::MessageProc LoadModule(const std::string& path, std::string& error) {
 const char kEntryName[] = "IMessageProc";
 const char kModuleFile[] = "plumeta.so";
 
+void WriteAll(const char* text) {
+    std::size_t length = 0;
+    while (text[length]) ++length;
+    while (length > 0) {
+        const ssize_t written = write(STDERR_FILENO, text, length);
+        if (written <= 0) return;
+        text += written;
+        length -= static_cast<std::size_t>(written);
+    }
+}
+
+// Only async-signal-safe calls here.
 extern "C" void OnCrash(int) {
-    ReportCrash();
+    const char* doing = nullptr;
+    WriteAll(CrashReport(doing));
+    WriteAll(doing);
+    WriteAll("\n");
     _exit(3);
 }
 void GuardAgainstCrashes() {
@@ -91,13 +110,23 @@ plumeta::MessageProc LoadModule(const std::string& path, std::string& error) {
 }
 #endif
 
-int Usage() {
-    std::fprintf(stderr,
-                 "usage: host_emulator [--module PATH] [--workdir DIR] [--pages-html FILE] SCENARIO\n"
-                 "Loads the module (by default the one built beside this program), plays the\n"
-                 "host around it and runs SCENARIO in DIR (default: the current folder), where\n"
-                 "the module's log files land and are read back from.\n");
-    return 2;
+constexpr char kUsage[] =
+    "usage: host_emulator [--module PATH] [--workdir DIR] [--pages-html FILE] [--quiet] SCENARIO\n"
+    "Loads the module (by default the one built beside this program), plays the\n"
+    "host around it and runs SCENARIO in DIR (default: the current folder), where\n"
+    "the module's log files land and are read back from. It prints a line for\n"
+    "every call the module makes into the host, then a summary; --quiet prints\n"
+    "only the summary. The scenario language is described in scenario.h.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  the scenario ran to its end\n"
+    "  2  bad usage, a bad scenario (FILE:LINE: what is wrong), or a module that\n"
+    "     cannot be loaded or has no entry point\n"
+    "  3  the module crashed (the message it was handling is named)\n";
+
+int Usage(std::FILE* to, int status) {
+    std::fputs(kUsage, to);
+    return status;
 }
 
 }  // namespace
@@ -109,33 +138,40 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stderr), _O_BINARY);
 #endif
     std::string modulePath, pagesHtml, scenarioPath, workdir;
+    bool quiet = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--module" && i + 1 < argc) {
+        if (arg == "--help" || arg == "-h") {
+            return Usage(stdout, 0);
+        } else if (arg == "--quiet") {
+            quiet = true;
+        } else if (arg == "--module" && i + 1 < argc) {
             modulePath = argv[++i];
         } else if (arg == "--pages-html" && i + 1 < argc) {
             pagesHtml = argv[++i];
         } else if (arg == "--workdir" && i + 1 < argc) {
             workdir = argv[++i];
         } else if (!arg.empty() && arg[0] == '-') {
-            return Usage();
+            return Usage(stderr, 2);
         } else if (scenarioPath.empty()) {
             scenarioPath = arg;
         } else {
-            return Usage();
+            return Usage(stderr, 2);
         }
     }
-    if (scenarioPath.empty()) return Usage();
+    if (scenarioPath.empty()) return Usage(stderr, 2);
 
-    std::vector<emulator::Directive> directives;
-    emulator::ScenarioError scenarioError;
+    // The whole scenario is checked before anything runs.
     const plumeta::Cp1250Converter codepage;
-    if (!emulator::ReadScenario(scenarioPath, codepage, directives, scenarioError)) {
-        std::fprintf(stderr, "%s\n", scenarioError.message.c_str());
+    const std::string scenarioError = emulator::CheckScenario(scenarioPath, codepage);
+    if (!scenarioError.empty()) {
+        std::fprintf(stderr, "%s\n", scenarioError.c_str());
         return 2;
     }
+    const std::string scenarioFull = std::filesystem::absolute(scenarioPath).string();
     if (modulePath.empty()) modulePath = (std::filesystem::path(OwnFolder()) / kModuleFile).string();
     std::string loadError;
+    GuardAgainstCrashes();  // a module may crash while it loads
     const plumeta::MessageProc entry = LoadModule(modulePath, loadError);
     if (!entry) {
         std::fprintf(stderr, "host emulator: %s\n", loadError.c_str());
@@ -154,16 +190,21 @@ int main(int argc, char** argv) {
         }
     }
 
-    EmulatedHost host(entry, stdout);
+    EmulatedHost host(entry, stdout, quiet);
     g_running = &host;
-    GuardAgainstCrashes();
+    emulator::ScenarioReader scenario(scenarioFull, codepage);
+    emulator::Directive directive;
     bool started = false;
-    for (const emulator::Directive& directive : directives) {
+    while (scenario.Next(directive)) {
         if (!started && !directive.Configures()) {
             host.StartUp();
             started = true;
         }
         host.Run(directive);
+    }
+    if (!scenario.error().empty()) {  // the file changed since it was checked
+        std::fprintf(stderr, "%s\n", scenario.error().c_str());
+        return 2;
     }
     if (!started) host.StartUp();
     host.PrintSummary(".");

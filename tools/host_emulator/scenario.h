@@ -1,9 +1,11 @@
-// Scenario files: plain UTF-8 text, one directive a line, '#' starts a
-// comment. Texts are in double quotes with \n \r \t \" \\ and \xHH escapes,
-// and are held here already converted to Windows-1250.
+// Scenario files: plain UTF-8 text (a byte-order mark at the top is skipped),
+// one directive a line, '#' starts a comment. Texts are in double quotes with
+// \n \r \t \" \\ and \xHH escapes; they are held here converted to
+// Windows-1250, and \xHH is that Windows-1250 byte itself (01 to FF: a text
+// cannot hold a NUL). Numbers are decimal and must fit their field.
 //
 //   setting COLUMN VALUE           a settings cell (name or number); VALUE
-//                                  is an integer or a "text"
+//                                  is a 32-bit integer or a "text"
 //   contact ROW COLUMN VALUE       a contact's cell
 //   plugin ID net NUMBER           plug-in ID answers NUMBER to 30010
 //   default-target ID              the host's default target plug-in
@@ -15,12 +17,17 @@
 //   edit COLUMN "TEXT"             the user types TEXT into a text field (22200)
 //   pages                          the host asks for the option pages (22000)
 //   message ID                     any other message
+//   repeat COUNT DIRECTIVE         DIRECTIVE COUNT times over; {n} in its
+//                                  texts counts 1, 2, ... COUNT
+//
+// Every contact has the cells the module registered, at their defaults,
+// until the scenario sets them.
 #pragma once
 
 #include <cstdint>
+#include <fstream>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "codepage/codepage.h"
 
@@ -31,25 +38,41 @@ struct Directive {
         Setting, Contact, Plugin, DefaultTarget, Speech, MayRecord, DefaultLogName,
         Status, Own, Edit, Pages, Message,
     };
-    explicit Directive(Kind what) : kind(what) {}
-    Kind kind;
+    Kind kind = Kind::Pages;
     uint32_t row = 0;     // contact row, plug-in id or subject
     uint32_t column = 0;  // column, status code or message id
-    int64_t number = 0;   // an integer value, or on/off
+    int32_t number = 0;   // an integer value, or on/off
     std::optional<std::string> text;  // a text value or description (Windows-1250)
+    uint32_t repeat = 1;  // how many times it runs
 
     // Whether it changes what the host answers, rather than sending a message.
     bool Configures() const { return kind <= Kind::DefaultLogName; }
 };
 
-struct ScenarioError {
-    std::string message;  // "FILE:LINE: what is wrong"
+// The placeholder a repeated directive's texts count with.
+constexpr char kRepeatCounter[] = "{n}";
+
+// Reads a scenario one directive at a time, so that a long one takes no
+// more memory than a short one.
+class ScenarioReader {
+public:
+    ScenarioReader(const std::string& path, const plumeta::Cp1250Converter& codepage);
+    // The next directive; false at the end of the file or at the first
+    // error, which error() then tells as "FILE:LINE: what is wrong".
+    bool Next(Directive& directive);
+    const std::string& error() const { return error_; }
+
+private:
+    std::string path_;
+    const plumeta::Cp1250Converter& codepage_;
+    std::ifstream file_;
+    int lineNumber_ = 0;
+    std::string error_;
 };
 
-// Reads and checks the whole file before anything runs. On failure, answers
-// the first error.
-bool ReadScenario(const std::string& path, const plumeta::Cp1250Converter& codepage,
-                  std::vector<Directive>& out, ScenarioError& error);
+// Reads the whole file once, before anything runs: "" when every line is
+// right, or the first error.
+std::string CheckScenario(const std::string& path, const plumeta::Cp1250Converter& codepage);
 
 // Column number by name (ours and the host's contact cells), or by digits.
 std::optional<uint32_t> ColumnByName(const std::string& word);
