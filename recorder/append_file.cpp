@@ -1,5 +1,7 @@
 #include "recorder/append_file.h"
 
+#include <string>
+
 #include "codepage/codepage.h"
 
 #if defined(_WIN32)
@@ -26,7 +28,7 @@ namespace {
 constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
 constexpr DWORD kLockOffsetLow = 0xFFFFFFFE;
 
-HANDLE OpenForAppend(const std::string& path) {
+HANDLE OpenForAppend(const char* path) {
     // FILE_WRITE_DATA as well, to cut a short write off again; every write
     // still goes to the end (see WriteAtEnd).
     const DWORD access = FILE_APPEND_DATA | FILE_WRITE_DATA;
@@ -37,8 +39,7 @@ HANDLE OpenForAppend(const std::string& path) {
                                FILE_ATTRIBUTE_NORMAL, nullptr);
         }
     }
-    return CreateFileA(path.c_str(), access, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                       nullptr);
+    return CreateFileA(path, access, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 bool Lock(HANDLE file, OVERLAPPED& where) {
@@ -73,19 +74,25 @@ LONGLONG FileSize(HANDLE file) {
 
 }  // namespace
 
-bool AppendToFile(const std::string& path, std::string_view bytes) {
+bool AppendToFile(const char* path, std::string_view bytes) {
     HANDLE file = OpenForAppend(path);
     if (file == INVALID_HANDLE_VALUE) return false;
     OVERLAPPED lock;
     const bool locked = Lock(file, lock);
-    const LONGLONG start = FileSize(file);
+    // Under the lock the line starts where the file ends after it; without
+    // it, only a size taken before tells where.
+    const LONGLONG sizeBefore = locked ? -1 : FileSize(file);
     const DWORD size = static_cast<DWORD>(bytes.size());
     DWORD written = WriteAtEnd(file, bytes.data(), size);
     if (written > 0 && written < size) written += WriteAtEnd(file, bytes.data() + written, size - written);
-    if (written > 0 && written < size && start >= 0 && FileSize(file) == start + written) {
-        LARGE_INTEGER cut{};
-        cut.QuadPart = start;
-        if (SetFilePointerEx(file, cut, nullptr, FILE_BEGIN)) SetEndOfFile(file);
+    if (written > 0 && written < size) {
+        const LONGLONG end = FileSize(file);
+        const LONGLONG start = locked ? end - written : sizeBefore;
+        if (start >= 0 && end == start + written) {
+            LARGE_INTEGER cut{};
+            cut.QuadPart = start;
+            if (SetFilePointerEx(file, cut, nullptr, FILE_BEGIN)) SetEndOfFile(file);
+        }
     }
     if (locked) UnlockFileEx(file, 0, 1, 0, &lock);
     CloseHandle(file);
@@ -130,29 +137,32 @@ off_t FileSize(int file) {
     return fstat(file, &status) == 0 ? status.st_size : -1;
 }
 
-int OpenForAppend(const std::string& path) {
+int OpenForAppend(const char* path) {
     const int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC;
     if (!IsAscii(path)) {
         const std::string utf8 = Cp1250Converter().ToUtf8(path);
         return open(utf8.c_str(), flags, 0644);
     }
-    return open(path.c_str(), flags, 0644);
+    return open(path, flags, 0644);
 }
 
 }  // namespace
 
-bool AppendToFile(const std::string& path, std::string_view bytes) {
+bool AppendToFile(const char* path, std::string_view bytes) {
     const int file = OpenForAppend(path);
     if (file < 0) return false;
     const bool locked = Lock(file);
-    const off_t start = FileSize(file);
+    // Under the lock the line starts where the file ends after it; without
+    // it, only a size taken before tells where.
+    const off_t sizeBefore = locked ? -1 : FileSize(file);
     const std::size_t size = bytes.size();
     std::size_t written = WriteOnce(file, bytes.data(), size);
     if (written > 0 && written < size) written += WriteOnce(file, bytes.data() + written, size - written);
-    if (written > 0 && written < size && start >= 0 &&
-        FileSize(file) == start + static_cast<off_t>(written)) {
+    if (written > 0 && written < size) {
+        const off_t end = FileSize(file);
+        const off_t start = locked ? end - static_cast<off_t>(written) : sizeBefore;
         // ftruncate only shortens here, which a file size limit allows.
-        if (ftruncate(file, start) != 0) {
+        if (start >= 0 && end == start + static_cast<off_t>(written) && ftruncate(file, start) != 0) {
             // Nothing more can be done; the caller learns the line was lost.
         }
     }

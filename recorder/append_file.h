@@ -18,19 +18,18 @@
 //   write can do it. Otherwise the part written is cut off again, so the file
 //   ends with the previous whole line and the next line is not glued to a
 //   fragment; the line is lost. (Without the lock, the part is cut off only
-//   while it is still the end of the file.)
+//   when nothing else was appended since the size was taken before writing.)
 #pragma once
 
-#include <string>
 #include <string_view>
 
 namespace plumeta {
 
 constexpr int kAppendLockWaitMs = 50;
 
-// `path` is used as it stands (relative to the current folder). Answers
-// false when the file cannot be opened or the line was not written whole;
-// nothing is thrown.
-bool AppendToFile(const std::string& path, std::string_view bytes);
+// `path` (NUL-terminated) is used as it stands, relative to the current
+// folder. Answers false when the file cannot be opened or the line was not
+// written whole; nothing is thrown, nothing is allocated for an ASCII name.
+bool AppendToFile(const char* path, std::string_view bytes);
 
 }  // namespace plumeta

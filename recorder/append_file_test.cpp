@@ -39,7 +39,7 @@ TEST_F(AppendFile, ConcurrentAppendsNeverInterleave) {
     const std::string path = (dir_ / "shared.txt").string();
     auto writer = [&path](char tag) {
         const std::string line = std::string(3000, tag) + "\r\n";
-        for (int i = 0; i < 200; ++i) EXPECT_TRUE(AppendToFile(path, line));
+        for (int i = 0; i < 200; ++i) EXPECT_TRUE(AppendToFile(path.c_str(), line));
     };
     std::thread a(writer, 'a'), b(writer, 'b');
     a.join();
@@ -69,7 +69,7 @@ TEST_F(AppendFile, NamesWithPolishLetters) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.utf8);
         const std::string dir = dir_.string() + "/";
-        ASSERT_TRUE(AppendToFile(dir + row.cp1250 + ".txt", "line\r\n"));
+        ASSERT_TRUE(AppendToFile((dir + row.cp1250 + ".txt").c_str(), "line\r\n"));
         EXPECT_EQ(Read(dir_ / fs::u8path(std::string(row.utf8) + ".txt")), "line\r\n");
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
@@ -82,19 +82,19 @@ TEST_F(AppendFile, ShortWriteLeavesNoFragment) {
     const fs::path path = dir_ / "short.txt";
     const std::string first = "first line\r\n";
     const std::string second = "a second line, longer than the room left\r\n";
-    ASSERT_TRUE(AppendToFile(path.string(), first));
+    ASSERT_TRUE(AppendToFile(path.string().c_str(), first));
     const pid_t child = fork();
     if (child == 0) {
         std::signal(SIGXFSZ, SIG_IGN);
         const rlimit limit{static_cast<rlim_t>(first.size() + 10), RLIM_INFINITY};
         setrlimit(RLIMIT_FSIZE, &limit);
-        _exit(AppendToFile(path.string(), second) ? 1 : 0);
+        _exit(AppendToFile(path.string().c_str(), second) ? 1 : 0);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the short line is reported lost";
     EXPECT_EQ(Read(path), first);
-    ASSERT_TRUE(AppendToFile(path.string(), second));
+    ASSERT_TRUE(AppendToFile(path.string().c_str(), second));
     EXPECT_EQ(Read(path), first + second);
 }
 #endif

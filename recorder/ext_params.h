@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "recorder/text_builder.h"
+
 namespace plumeta {
 
 constexpr char kExtSeparator = '\x1A';
@@ -18,6 +20,17 @@ std::string SetExtParam(const std::string& extText, const std::string& paramName
                         const std::string& paramValue);
 // Appends the one entry `paramName`=`paramValue` to `ext`, separators in the
 // value dropped: SetExtParam on a text that has no such entry yet.
-void AppendExtEntry(std::string& ext, std::string_view paramName, std::string_view paramValue);
+template <std::size_t N>
+void AppendExtEntry(TextBuilder<N>& ext, std::string_view paramName, std::string_view paramValue) {
+    ext.Push(kExtSeparator);
+    ext.Append(paramName);
+    ext.Push('=');
+    for (std::size_t from = 0; from < paramValue.size();) {
+        std::size_t separator = paramValue.find(kExtSeparator, from);
+        if (separator == std::string_view::npos) separator = paramValue.size();
+        ext.Append(paramValue.substr(from, separator - from));
+        from = separator + 1;
+    }
+}
 
 }  // namespace plumeta

@@ -1,11 +1,9 @@
 #include "recorder/history.h"
 
-#include <cstring>
-#include <string>
-
 #include "host/host_link.h"
 #include "recorder/ext_params.h"
 #include "recorder/status_words.h"
+#include "recorder/text_builder.h"
 #include "settings/columns.h"
 
 namespace plumeta {
@@ -22,8 +20,6 @@ constexpr char kOwnDisplayValue[] = "Ty";
 constexpr char kSpokenVerb[] = " jest ";
 // ContactSpokenName is copied into a buffer of this size (255 + NUL).
 constexpr uint32_t kSpokenNameSize = 256;
-// Room for the fixed parts of all texts of one entry.
-constexpr std::size_t kFixedTextsSize = 64;
 
 // Both records of one entry, filled in the order the host is asked.
 struct PendingEntry {
@@ -44,34 +40,35 @@ void StartEntry(PendingEntry& pending, uint32_t row, Clock clock) {
 
 // The texts of one entry, one after another in one buffer, each ending in
 // NUL: the entry's body, then the ext string, then (for a contact) the
-// spoken sentence. Their addresses are taken once all are built.
+// spoken sentence. Their addresses are taken once all are built: the buffer
+// may move while it grows.
 struct EntryTexts {
-    std::string bytes;
+    TextBuilder<512> bytes;
     std::size_t extAt = 0;
     std::size_t spokenAt = 0;
 
-    const char* body() const { return bytes.c_str(); }
-    const char* ext() const { return bytes.c_str() + extAt; }
-    const char* spoken() const { return bytes.c_str() + spokenAt; }
+    const char* body() const { return bytes.data(); }
+    const char* ext() const { return bytes.data() + extAt; }
+    const char* spoken() const { return bytes.data() + spokenAt; }
 };
 
-// Appends the entry's body: `opening`, then " [description]" when there is
-// one; the end of the body is marked by the next text.
+// The entry's body: `opening` and `word`, then " [description]" when there
+// is one.
 void AppendBody(EntryTexts& texts, const char* opening, const char* word, const char* description) {
-    texts.bytes += opening;
-    texts.bytes += word;
+    texts.bytes.Append(opening);
+    texts.bytes.Append(word);
     if (*description) {
-        texts.bytes += " [";
-        texts.bytes += description;
-        texts.bytes += ']';
+        texts.bytes.Append(" [");
+        texts.bytes.Append(description);
+        texts.bytes.Push(']');
     }
-    texts.bytes += '\0';
+    texts.bytes.Push('\0');
 }
 
 void AppendExt(EntryTexts& texts, const char* display) {
     texts.extAt = texts.bytes.size();
     if (*display) AppendExtEntry(texts.bytes, kDisplayParam, display);
-    texts.bytes += '\0';
+    texts.bytes.Push('\0');
 }
 
 // The texts must outlive the send; the caller owns them.
@@ -113,19 +110,17 @@ void ContactChangeToHistory(const StatusChangeRecord& change, Clock clock) {
     const char* display = TextOrEmpty(GetContactText(contact, ContactDisplay, nullptr, 0));
 
     EntryTexts texts;
-    const std::size_t descriptionSize = std::strlen(description);
-    texts.bytes.reserve(kFixedTextsSize + 2 * descriptionSize + std::strlen(spokenName) +
-                        std::strlen(display));
     AppendBody(texts, "", word, description);
     AppendExt(texts, display);
     texts.spokenAt = texts.bytes.size();
-    texts.bytes += spokenName;
-    texts.bytes += kSpokenVerb;
-    texts.bytes += word;
-    if (descriptionSize) {
-        texts.bytes += ' ';
-        texts.bytes += description;
+    texts.bytes.Append(spokenName);
+    texts.bytes.Append(kSpokenVerb);
+    texts.bytes.Append(word);
+    if (*description) {
+        texts.bytes.Push(' ');
+        texts.bytes.Append(description);
     }
+    texts.bytes.Push('\0');
 
     FinishEntry(pending, texts);
     pending.request.contact = contact;
@@ -146,7 +141,6 @@ void OwnChangeToHistory(const StatusChangeRecord& change, Clock clock) {
     const char* description = TextOrEmpty(change.description);
 
     EntryTexts texts;
-    texts.bytes.reserve(kFixedTextsSize + std::strlen(description));
     AppendBody(texts, NetPrefix(static_cast<uint32_t>(network)),
                OwnStatusWord(change.status, GenderMark(plugin)), description);
     AppendExt(texts, kOwnDisplayValue);

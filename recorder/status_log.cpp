@@ -3,6 +3,7 @@
 #include "host/host_link.h"
 #include "recorder/append_file.h"
 #include "recorder/status_words.h"
+#include "recorder/text_builder.h"
 #include "settings/columns.h"
 
 namespace plumeta {
@@ -17,8 +18,9 @@ constexpr char kOnStatusPhrase[] = " na ";
 constexpr char kLineBreak[] = " / ";
 constexpr char kLineEnd[] = "\r\n";
 constexpr char kFeminineMark = '1';
-// Room for a usual line, so that it is built without growing.
-constexpr std::size_t kUsualLineSize = 256;
+// Room for a usual line and file name on the stack; longer ones grow.
+using Line = TextBuilder<512>;
+using Path = TextBuilder<272>;
 
 bool IsLineBreak(unsigned char byte) { return byte == '\r' || byte == '\n'; }
 // Control bytes that a line leaves out: they would end the file for
@@ -30,27 +32,31 @@ bool IsDropped(unsigned char byte) {
 
 // Copies a text from outside the module (a contact or the network set it)
 // into the line, so that it can neither end the line nor hide later ones.
-void AppendOutsideText(std::string& line, const char* text) {
+void AppendOutsideText(Line& line, const char* text) {
     if (!text) return;
-    const char* p = text;
-    while (*p) {
-        const char* run = p;
-        while (*p && !IsLineBreak(*p) && !IsDropped(*p)) ++p;
-        line.append(run, p);
-        if (!*p) break;
-        if (IsDropped(*p)) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    for (;;) {
+        const unsigned char* run = p;
+        while (*p >= 0x20 && *p != 0x7F) ++p;
+        line.Append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
+        if (*p == '\0') return;
+        if (*p == '\t') {
+            line.Push('\t');
             ++p;
-            continue;
+        } else if (IsLineBreak(*p)) {
+            // A run of breaks, with any dropped bytes among them, is one break.
+            while (IsLineBreak(*p) || IsDropped(*p)) ++p;
+            line.Append(kLineBreak);
+        } else {
+            ++p;  // dropped
         }
-        // A run of breaks, with any dropped bytes among them, is one break.
-        while (IsLineBreak(*p) || IsDropped(*p)) ++p;
-        line += kLineBreak;
     }
 }
 
-void AppendTwoDigits(std::string& line, int value) {
-    line += static_cast<char>('0' + value / 10 % 10);
-    line += static_cast<char>('0' + value % 10);
+char* WriteTwoDigits(char* out, int value) {
+    out[0] = static_cast<char>('0' + value / 10 % 10);
+    out[1] = static_cast<char>('0' + value % 10);
+    return out + 2;
 }
 
 const char* ContactText(uint32_t row, uint32_t column) {
@@ -62,78 +68,80 @@ char GenderMarkFor(uint32_t row, uint32_t status) {
     return HasStatusWord(status) ? TextOrEmpty(ContactText(row, ContactGender))[0] : '\0';
 }
 
-std::string LogFilePath() {
-    std::string path = TextOrEmpty(GetSettingText(LogFileName, nullptr, 0));
-    path += kLogExtension;
-    return path;
+// LogFileName + ".txt", NUL-terminated.
+void BuildPath(Path& path) {
+    path.Append(TextOrEmpty(GetSettingText(LogFileName, nullptr, 0)));
+    path.Append(kLogExtension, sizeof kLogExtension);  // with its NUL
 }
 
-void AppendDescription(std::string& line, const char* description) {
+void AppendStamp(Line& line, Clock clock) { WriteStamp(ToLocalTime(clock()), line.Extend(kStampSize)); }
+
+void AppendDescription(Line& line, const char* description) {
     if (!description) return;
-    line += " [";
+    line.Append(" [");
     AppendOutsideText(line, description);
-    line += ']';
+    line.Push(']');
 }
 
 }  // namespace
 
-void AppendStamp(std::string& line, const LocalTime& local) {
-    AppendTwoDigits(line, local.day);
-    line += '.';
-    AppendTwoDigits(line, local.month);
-    line += ' ';
-    AppendTwoDigits(line, local.hour);
-    line += ':';
-    AppendTwoDigits(line, local.minute);
-    line += '.';
-    AppendTwoDigits(line, local.second);
-    line += ' ';
+void WriteStamp(const LocalTime& local, char* out) {
+    out = WriteTwoDigits(out, local.day);
+    *out++ = '.';
+    out = WriteTwoDigits(out, local.month);
+    *out++ = ' ';
+    out = WriteTwoDigits(out, local.hour);
+    *out++ = ':';
+    out = WriteTwoDigits(out, local.minute);
+    *out++ = '.';
+    out = WriteTwoDigits(out, local.second);
+    *out = ' ';
 }
 
 void AppendContactStatusLine(uint32_t subject, uint32_t status, const char* description,
                              Clock clock) {
     if (GetSettingInt(SaveToFile) != 1) return;
     if (GetContactInt(subject, ContactRecordChanges) == 0) return;
-    const std::string path = LogFilePath();
+    Path path;
+    BuildPath(path);
 
-    std::string line;
-    line.reserve(kUsualLineSize);
-    AppendStamp(line, ToLocalTime(clock()));
+    Line line;
+    AppendStamp(line, clock);
     AppendOutsideText(line, ContactText(subject, ContactDisplay));
-    line += '(';
+    line.Push('(');
     AppendOutsideText(line, ContactText(subject, ContactUid));
     const char* network = NetworkNameOfText(ContactText(subject, ContactNet));
     if (*network) {
-        line += '@';
-        line += network;
-        line += ')';
+        line.Push('@');
+        line.Append(network);
+        line.Push(')');
     }
     const char mark = GenderMarkFor(subject, status);
     if (const char* word = LogStatusWord(status, mark); *word) {
-        line += mark == kFeminineMark ? kSheVerb : kHeVerb;
-        line += word;
+        line.Append(mark == kFeminineMark ? kSheVerb : kHeVerb);
+        line.Append(word);
     }
     AppendDescription(line, description);
-    line += kLineEnd;
-    AppendToFile(path, line);
+    line.Append(kLineEnd);
+    AppendToFile(path.data(), line.view());
 }
 
 void AppendOwnStatusLine(uint32_t subject, uint32_t status, const char* description,
                          Clock clock) {
     if (GetSettingInt(SaveToFile) != 1) return;
-    const std::string path = LogFilePath();
+    Path path;
+    BuildPath(path);
 
-    std::string line;
-    line.reserve(kUsualLineSize);
-    line += kOwnOpening;
-    AppendStamp(line, ToLocalTime(clock()));
-    line += kOnNetworkPhrase;
-    line += NetworkNameOfText(ContactText(subject, ContactNet));
-    line += kOnStatusPhrase;
-    line += LogStatusWord(status, GenderMarkFor(subject, status));
+    Line line;
+    line.Append(kOwnOpening);
+    AppendStamp(line, clock);
+    line.Append(kOnNetworkPhrase);
+    line.Append(NetworkNameOfText(ContactText(subject, ContactNet)));
+    line.Append(kOnStatusPhrase);
+    line.Append(LogStatusWord(status, GenderMarkFor(subject, status)));
     AppendDescription(line, description);
-    line += kLineEnd;
-    AppendToFile(path, line);
+    line.Append(kLineEnd);
+    AppendToFile(path.data(), line.view());
 }
 
 }  // namespace plumeta

@@ -2,8 +2,8 @@
 // LogFileName + ".txt" while SaveToFile is on.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <string>
 
 #include "recorder/clock.h"
 
@@ -20,7 +20,9 @@ void AppendContactStatusLine(uint32_t subject, uint32_t status, const char* desc
 void AppendOwnStatusLine(uint32_t subject, uint32_t status, const char* description,
                          Clock clock);
 
-// Appends "DD.MM hh:mm.ss ": 15 characters, the local hour.
-void AppendStamp(std::string& line, const LocalTime& local);
+// Writes "DD.MM hh:mm.ss " into the kStampSize bytes at `out`: the local
+// hour, no year, no NUL.
+constexpr std::size_t kStampSize = 15;
+void WriteStamp(const LocalTime& local, char* out);
 
 }  // namespace plumeta

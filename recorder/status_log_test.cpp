@@ -252,9 +252,9 @@ TEST(StatusStamp, Form) {
                         {{2025, 12, 31, 23, 59, 59}, "31.12 23:59.59 "},
                         {{2025, 10, 9, 10, 10, 10}, "09.10 10:10.10 "}};
     for (const Row& row : rows) {
-        std::string stamp;
-        AppendStamp(stamp, row.local);
-        EXPECT_EQ(stamp, row.stamp);
+        char stamp[kStampSize];
+        WriteStamp(row.local, stamp);
+        EXPECT_EQ(std::string(stamp, kStampSize), row.stamp);
     }
 }
 
@@ -270,11 +270,13 @@ TEST_F(StatusLog, RealClockThroughTheDispatcher) {
     const int64_t after = SystemClock();
     const std::string line = Read();
     ASSERT_GE(line.size(), 15u);
-    std::string expected[2];
-    AppendStamp(expected[0], ToLocalTime(before));
-    AppendStamp(expected[1], ToLocalTime(after));
-    const std::string stamp = line.substr(0, 15);
-    EXPECT_TRUE(stamp == expected[0] || stamp == expected[1]) << stamp << " vs " << expected[0];
+    char expected[2][kStampSize];
+    WriteStamp(ToLocalTime(before), expected[0]);
+    WriteStamp(ToLocalTime(after), expected[1]);
+    const std::string stamp = line.substr(0, kStampSize);
+    EXPECT_TRUE(stamp == std::string(expected[0], kStampSize) ||
+                stamp == std::string(expected[1], kStampSize))
+        << stamp;
 }
 
 }  // namespace
