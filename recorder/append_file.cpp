@@ -29,9 +29,10 @@ constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
 constexpr DWORD kLockOffsetLow = 0xFFFFFFFE;
 
 HANDLE OpenForAppend(const char* path) {
-    // FILE_WRITE_DATA as well, to cut a short write off again; every write
-    // still goes to the end (see WriteAtEnd).
-    const DWORD access = FILE_APPEND_DATA | FILE_WRITE_DATA;
+    // FILE_WRITE_DATA and FILE_READ_ATTRIBUTES as well, to measure and cut
+    // a short write off again; every write still goes to the end (see
+    // WriteAtEnd).
+    const DWORD access = FILE_APPEND_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES;
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
     if (!IsAscii(path)) {
         if (const std::optional<std::wstring> wide = Cp1250ToUtf16(path)) {

@@ -1,9 +1,15 @@
 // Loads the built module as the host does and talks to it only through its
-// export.
+// export. PLUMETA_MODULE names the module to load (by default the one built
+// beside the tests); PLUMETA_ALLOWED_IMPORTS, the list of functions a release
+// module may import.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,9 +24,14 @@
 namespace plumeta {
 namespace {
 
+const char* ModulePath(const char* built) {
+    const char* chosen = std::getenv("PLUMETA_MODULE");
+    return chosen && *chosen ? chosen : built;
+}
+
 #if defined(_WIN32)
 HMODULE Module() {
-    static HMODULE module = LoadLibraryA("plumeta.dll");
+    static HMODULE module = LoadLibraryA(ModulePath("plumeta.dll"));
     return module;
 }
 MessageProc Entry() {
@@ -29,7 +40,7 @@ MessageProc Entry() {
 }
 #else
 void* Module() {
-    static void* module = dlopen(PLUMETA_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+    static void* module = dlopen(ModulePath(PLUMETA_MODULE_PATH), RTLD_NOW | RTLD_LOCAL);
     return module;
 }
 MessageProc Entry() { return reinterpret_cast<MessageProc>(dlsym(Module(), "IMessageProc")); }
@@ -90,12 +101,85 @@ TEST(Module, AnswersThroughTheRealEntry) {
 
 #if defined(_WIN32)
 
-const IMAGE_EXPORT_DIRECTORY* Exports(HMODULE module) {
+const IMAGE_NT_HEADERS32* Headers(HMODULE module) {
     const auto* base = reinterpret_cast<const uint8_t*>(module);
     const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-    return reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
+    return reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+}
+
+template <typename T>
+const T* Directory(HMODULE module, int entry) {
+    const IMAGE_DATA_DIRECTORY& dir = Headers(module)->OptionalHeader.DataDirectory[entry];
+    return reinterpret_cast<const T*>(reinterpret_cast<const uint8_t*>(module) + dir.VirtualAddress);
+}
+
+const IMAGE_EXPORT_DIRECTORY* Exports(HMODULE module) {
+    return Directory<IMAGE_EXPORT_DIRECTORY>(module, IMAGE_DIRECTORY_ENTRY_EXPORT);
+}
+
+// "DLL!function" for every function the module imports by name.
+std::vector<std::string> Imports(HMODULE module) {
+    const auto* base = reinterpret_cast<const uint8_t*>(module);
+    std::vector<std::string> imports;
+    for (const auto* dll = Directory<IMAGE_IMPORT_DESCRIPTOR>(module, IMAGE_DIRECTORY_ENTRY_IMPORT);
+         dll->Name; ++dll) {
+        const std::string name = reinterpret_cast<const char*>(base + dll->Name);
+        const auto* thunk = reinterpret_cast<const IMAGE_THUNK_DATA32*>(
+            base + (dll->OriginalFirstThunk ? dll->OriginalFirstThunk : dll->FirstThunk));
+        for (; thunk->u1.AddressOfData; ++thunk) {
+            if (IMAGE_SNAP_BY_ORDINAL32(thunk->u1.Ordinal)) {
+                imports.push_back(name + "!#" + std::to_string(IMAGE_ORDINAL32(thunk->u1.Ordinal)));
+            } else {
+                const auto* byName =
+                    reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + thunk->u1.AddressOfData);
+                imports.push_back(name + "!" + reinterpret_cast<const char*>(byName->Name));
+            }
+        }
+    }
+    return imports;
+}
+
+// The release module runs on every Windows from XP SP3 on: it imports only
+// what the allow-list holds, each function checked against its documented
+// minimum Windows version there.
+TEST(ReleaseModule, ImportsOnlyWhatWindowsXPHas) {
+    const char* list = std::getenv("PLUMETA_ALLOWED_IMPORTS");
+    if (!list || !*list) GTEST_SKIP() << "a development build; the release build is checked";
+    std::ifstream in(list);
+    ASSERT_TRUE(in) << list;
+    std::set<std::string> allowed;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string dll, function;
+        if (line.empty() || line[0] == '#' || !(words >> dll >> function)) continue;
+        allowed.insert(dll + "!" + function);
+    }
+    ASSERT_NE(Module(), nullptr);
+    const std::vector<std::string> imports = Imports(Module());
+    EXPECT_FALSE(imports.empty());
+    for (const std::string& import : imports) {
+        EXPECT_TRUE(allowed.count(import)) << import << " is not on " << list;
+    }
+}
+
+TEST(ReleaseModule, IsAStrippedGuiModuleForWindowsXP) {
+    if (!std::getenv("PLUMETA_ALLOWED_IMPORTS")) GTEST_SKIP() << "a development build";
+    ASSERT_NE(Module(), nullptr);
+    const IMAGE_NT_HEADERS32* nt = Headers(Module());
+    const IMAGE_OPTIONAL_HEADER32& optional = nt->OptionalHeader;
+    EXPECT_EQ(optional.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+    EXPECT_EQ(optional.MajorOperatingSystemVersion, 5);
+    EXPECT_EQ(optional.MinorOperatingSystemVersion, 1);
+    EXPECT_EQ(optional.MajorSubsystemVersion, 5);
+    EXPECT_EQ(optional.MinorSubsystemVersion, 1);
+    EXPECT_EQ(optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_DEBUG].Size, 0u);
+    const auto* section = IMAGE_FIRST_SECTION(nt);
+    for (int i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+        const std::string name(reinterpret_cast<const char*>(section->Name), strnlen(
+            reinterpret_cast<const char*>(section->Name), IMAGE_SIZEOF_SHORT_NAME));
+        EXPECT_NE(name.rfind(".debug", 0), 0u) << "debug information in " << name;
+        EXPECT_NE(name.front(), '/') << "a long section name, kept only with debug information";
+    }
 }
 
 TEST(Module, ExportsOnlyTheEntryAtOrdinalOne) {
