@@ -9,13 +9,6 @@
 namespace plumeta {
 namespace {
 
-constexpr char kLogExtension[] = ".txt";
-constexpr char kHeVerb[] = " zmienil status na ";
-constexpr char kSheVerb[] = " zmienila status na ";
-constexpr char kOwnOpening[] = "Zmianiles status ";
-constexpr char kOnNetworkPhrase[] = "na sieci ";
-constexpr char kOnStatusPhrase[] = " na ";
-constexpr char kLineBreak[] = " / ";
 constexpr char kLineEnd[] = "\r\n";
 constexpr char kFeminineMark = '1';
 // Room for a usual line and file name on the stack; longer ones grow.
@@ -46,7 +39,7 @@ void AppendOutsideText(Line& line, const char* text) {
         } else if (IsLineBreak(*p)) {
             // A run of breaks, with any dropped bytes among them, is one break.
             while (IsLineBreak(*p) || IsDropped(*p)) ++p;
-            line.Append(kLineBreak);
+            line.Append(kLogLineBreak);
         } else {
             ++p;  // dropped
         }
@@ -78,9 +71,9 @@ void AppendStamp(Line& line, Clock clock) { WriteStamp(ToLocalTime(clock()), lin
 
 void AppendDescription(Line& line, const char* description) {
     if (!description) return;
-    line.Append(" [");
+    line.Append(kLogDescriptionOpen);
     AppendOutsideText(line, description);
-    line.Push(']');
+    line.Push(kLogDescriptionClose);
 }
 
 }  // namespace
@@ -118,7 +111,7 @@ void AppendContactStatusLine(uint32_t subject, uint32_t status, const char* desc
     }
     const char mark = GenderMarkFor(subject, status);
     if (const char* word = LogStatusWord(status, mark); *word) {
-        line.Append(mark == kFeminineMark ? kSheVerb : kHeVerb);
+        line.Append(mark == kFeminineMark ? kLogSheVerb : kLogHeVerb);
         line.Append(word);
     }
     AppendDescription(line, description);
@@ -133,11 +126,11 @@ void AppendOwnStatusLine(uint32_t subject, uint32_t status, const char* descript
     BuildPath(path);
 
     Line line;
-    line.Append(kOwnOpening);
+    line.Append(kLogOwnOpening);
     AppendStamp(line, clock);
-    line.Append(kOnNetworkPhrase);
+    line.Append(kLogOnNetwork);
     line.Append(NetworkNameOfText(ContactText(subject, ContactNet)));
-    line.Append(kOnStatusPhrase);
+    line.Append(kLogOnStatus);
     line.Append(LogStatusWord(status, GenderMarkFor(subject, status)));
     AppendDescription(line, description);
     line.Append(kLineEnd);

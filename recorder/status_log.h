@@ -9,6 +9,17 @@
 
 namespace plumeta {
 
+// The fixed texts of a line, also for whoever reads the log back.
+inline constexpr char kLogHeVerb[] = " zmienil status na ";
+inline constexpr char kLogSheVerb[] = " zmienila status na ";
+inline constexpr char kLogOwnOpening[] = "Zmianiles status ";
+inline constexpr char kLogOnNetwork[] = "na sieci ";
+inline constexpr char kLogOnStatus[] = " na ";
+inline constexpr char kLogDescriptionOpen[] = " [";
+inline constexpr char kLogDescriptionClose = ']';
+inline constexpr char kLogLineBreak[] = " / ";  // what a line break in a text becomes
+inline constexpr char kLogExtension[] = ".txt";
+
 // Both read their switches and cells at the moment of the call, and `clock`
 // once, for the stamp. Every change is exactly one line ending in CR LF: in
 // the texts the line copies from outside (display name, identifier,

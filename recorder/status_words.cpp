@@ -99,6 +99,29 @@ const char* NetworkNameOfText(const char* netText) {
     return "";
 }
 
+std::optional<LogWordMeaning> MatchLogWord(std::string_view text, std::size_t& length) {
+    std::optional<LogWordMeaning> found;
+    length = 0;
+    for (const StatusWords& words : kStatusWords) {
+        const bool oneWord = std::string_view(words.log[0]) == words.log[1];
+        for (int form = 0; form < 2; ++form) {
+            const std::string_view word = words.log[form];
+            if (word.size() > length && text.substr(0, word.size()) == word) {
+                length = word.size();
+                found = LogWordMeaning{words.status, oneWord ? '\0' : "mf"[form]};
+            }
+        }
+    }
+    return found;
+}
+
+std::optional<uint32_t> NetworkNumberOfName(std::string_view name) {
+    for (const Network& known : kNetworks) {
+        if (name == known.name) return known.number;
+    }
+    return std::nullopt;
+}
+
 const char* NetPrefix(uint32_t network) {
     const Network* known = FindNetwork(network);
     return known ? known->prefix : "";

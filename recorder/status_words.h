@@ -3,7 +3,10 @@
 // history entries, and the log file. Also the names of the known networks.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
 namespace plumeta {
 
@@ -22,5 +25,15 @@ const char* NetworkName(uint32_t network);
 const char* NetworkNameOfText(const char* netText);
 // "GG: " and the like; "" for an unknown network.
 const char* NetPrefix(uint32_t network);
+
+// Reading the log back, through the same tables it is written from.
+struct LogWordMeaning {
+    uint32_t status;  // the first code with that word: 65 for "zaraz wracam", which 68 shares
+    char form;        // 'm' or 'f' where the two forms differ; 0 where they are one word
+};
+// The longest log word that `text` begins with, and its `length`.
+std::optional<LogWordMeaning> MatchLogWord(std::string_view text, std::size_t& length);
+// The network number of a name ("GG", "JABBER", "LAN").
+std::optional<uint32_t> NetworkNumberOfName(std::string_view name);
 
 }  // namespace plumeta

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <utility>
 
 namespace plumeta {
 namespace {
@@ -86,6 +88,35 @@ TEST(StatusWords, Networks) {
         SCOPED_TRACE(text.text ? text.text : "null");
         EXPECT_STREQ(NetworkNameOfText(text.text), text.name);
     }
+}
+
+}  // namespace
+}  // namespace plumeta
+
+namespace plumeta {
+namespace {
+
+// Every log word reads back as the code it was written for (68 shares 65's
+// words) and, where the two forms differ, as its form.
+TEST(StatusWords, LogWordsReadBack) {
+    for (const Row& row : kRows) {
+        SCOPED_TRACE(row.status);
+        const uint32_t status = row.status == 68 ? 65 : row.status;
+        const bool oneWord = std::string(row.logHe) == row.logShe;
+        for (const auto& [word, form] : {std::pair{row.logHe, 'm'}, std::pair{row.logShe, 'f'}}) {
+            std::size_t length = 0;
+            const std::optional<LogWordMeaning> meaning = MatchLogWord(std::string(word) + " [x]", length);
+            ASSERT_TRUE(meaning);
+            EXPECT_EQ(meaning->status, status);
+            EXPECT_EQ(meaning->form, oneWord ? '\0' : form);
+            EXPECT_EQ(length, std::strlen(word));
+        }
+    }
+    std::size_t length = 1;
+    EXPECT_FALSE(MatchLogWord("dost", length));
+    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(NetworkNumberOfName("JABBER"), std::optional<uint32_t>(12));
+    EXPECT_EQ(NetworkNumberOfName("GG: "), std::nullopt);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "recorder/status_log.h"
 #include "settings/columns.h"
 #include "tools/host_emulator/pages_html.h"
 
@@ -22,7 +23,6 @@ namespace {
 constexpr uint32_t kHostNet = 0;
 // How many sentences, warnings and log lines the summary shows.
 constexpr std::size_t kListed = 50;
-constexpr char kLogExtension[] = ".txt";
 
 std::string Hex(uint32_t value) {
     char text[16];
@@ -430,8 +430,8 @@ std::string Counted(uint64_t count, const char* one, const char* many) {
 
 bool IsLogFile(const std::filesystem::path& path) {
     const std::string name = path.filename().string();
-    const std::size_t size = sizeof kLogExtension - 1;
-    return name.size() >= size && name.compare(name.size() - size, size, kLogExtension) == 0;
+    const std::size_t size = sizeof plumeta::kLogExtension - 1;
+    return name.size() >= size && name.compare(name.size() - size, size, plumeta::kLogExtension) == 0;
 }
 
 }  // namespace

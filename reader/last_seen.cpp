@@ -1,0 +1,35 @@
+#include "reader/last_seen.h"
+
+#include <tuple>
+
+namespace plumeta::reader {
+namespace {
+
+constexpr uint32_t kUnavailable = 0;
+constexpr uint32_t kBlocked = 1;
+
+auto Order(const LocalTime& t) {
+    return std::make_tuple(t.year, t.month, t.day, t.hour, t.minute, t.second);
+}
+
+}  // namespace
+
+bool IsOnline(uint32_t status) { return status != kUnavailable && status != kBlocked; }
+
+bool Earlier(const LocalTime& a, const LocalTime& b) { return Order(a) < Order(b); }
+
+void LastSeenTable::Add(const LogRecord& record) {
+    if (record.kind != RecordKind::Contact) return;
+    ContactSeen& seen = contacts_[{record.network, record.id}];
+    seen.name = record.name;
+    seen.last = record;
+    ++seen.changes;
+    if (!record.status) return;  // a code without a word tells nothing
+    const bool online = IsOnline(*record.status);
+    if (online && !seen.online) seen.onlineSince = record.time;
+    if (!online && seen.online) seen.lastSeenOnline = record.time;
+    if (!online) seen.onlineSince.reset();
+    seen.online = online;
+}
+
+}  // namespace plumeta::reader

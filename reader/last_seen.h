@@ -1,0 +1,44 @@
+// last-seen: for each contact, its last change and when it was last online.
+// Holds one entry per contact, however long the logs.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "reader/log_reader.h"
+
+namespace plumeta::reader {
+
+struct ContactSeen {
+    std::string name;      // the latest display name (Windows-1250)
+    LogRecord last;        // the latest change
+    uint64_t changes = 0;
+    bool online = false;   // by the latest change that had a status
+    std::optional<LocalTime> onlineSince;     // while online: since when
+    std::optional<LocalTime> lastSeenOnline;  // the last change from online to 0 or 1
+};
+
+// Whether a status counts as online: anything but unavailable (0) and
+// blocked (1).
+bool IsOnline(uint32_t status);
+
+class LastSeenTable {
+public:
+    // Takes a contact's record, in the order of the log; own ones are not
+    // contacts and are passed over.
+    void Add(const LogRecord& record);
+    // By network and identifier, which stay when a contact is renamed.
+    using Key = std::pair<std::string, std::string>;
+    const std::map<Key, ContactSeen>& contacts() const { return contacts_; }
+
+private:
+    std::map<Key, ContactSeen> contacts_;
+};
+
+// "2026-12-08 18:31:36" comes before "2026-12-08 18:31:37".
+bool Earlier(const LocalTime& a, const LocalTime& b);
+
+}  // namespace plumeta::reader

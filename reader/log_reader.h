@@ -1,0 +1,76 @@
+// Reading a status log back: the lines the plug-in writes, and the
+// multi-line descriptions of files written before every change was one line,
+// turned into records, with the year the stamps leave out inferred.
+//
+// What is read:
+// - contact line: "DD.MM HH:MM.SS ", name, "(", identifier, an optional
+//   network tag ("@GG)", "@JABBER)", "@LAN)"), an optional status phrase
+//   (" zmienil status na " or " zmienila status na " and a log word), and an
+//   optional description (" [" ... "]" at the end);
+// - own line: "Zmianiles status ", stamp, "na sieci ", a network word or
+//   nothing, " na ", a log word or nothing, and the optional description;
+// - line ends CR LF, LF alone or CR CR LF; a last line without one;
+// - a line that starts with neither continues the previous record's
+//   description while it is open (it has its " [" but no line of it has yet
+//   ended in "]"), joined to it with LF;
+// - any other line cannot be placed: it is reported and skipped.
+// Control bytes (0x00-0x1F but TAB, and 0x7F) are left out of every line.
+//
+// Precedence, for names and identifiers holding "(", "@" or ")" and
+// descriptions holding " [" or "]":
+// - the network tag is the first of the three tags that is followed by a
+//   status phrase, by " [", or by the line's end;
+// - the identifier runs from the last "(" before that tag; on a line without
+//   a tag, from the last "(" before the status phrase, or before the
+//   description (the first " [" after the first "(") or the line's end where
+//   there is no phrase; the network is then empty;
+// - the description starts at the first " [" after the phrase, or after the
+//   tag when there is no phrase, and runs to the final "]".
+//
+// Years: the last record takes the given year (by default that of the file's
+// modification time); walking backwards, a record whose (month, day) is
+// later than that of the record after it belongs to the year before. A step
+// back within one day (a clock set back) is no year change.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "recorder/clock.h"
+
+namespace plumeta::reader {
+
+enum class RecordKind : uint8_t { Contact, Own };
+
+struct LogRecord {
+    RecordKind kind = RecordKind::Contact;
+    LocalTime time;        // the year inferred
+    std::string name, id;  // Windows-1250; empty on own lines
+    std::string network;   // "GG", "JABBER", "LAN" or ""
+    std::optional<uint32_t> status;  // the code its word stands for
+    char gender = 0;       // 'f' or 'm' where the line tells, else 0
+    std::optional<std::string> description;  // Windows-1250; lines joined with LF
+    uint64_t line = 0;     // where the record starts, 1-based
+};
+
+enum class LineKind : uint8_t { Record, Continuation, Unplaceable };
+
+// Reads one line (control bytes already left out, without its line end).
+// For a record line fills `record` (but its year and line number) and
+// `open`, whether its description goes on; for an unplaceable one, `why`.
+LineKind ParseLine(std::string_view line, LogRecord& record, bool& open, const char*& why);
+
+// Reads the log at `path` (a UTF-8 name) in two streaming passes, calling
+// `onRecord` for each record in order and `onWarning` for each line that
+// cannot be placed. `lastYear` is the last record's year; 0 takes the year of
+// the file's modification time. Answers "" when the file was read, or why it
+// could not be.
+using RecordSink = std::function<void(const LogRecord& record)>;
+using WarningSink = std::function<void(uint64_t line, const std::string& why)>;
+std::string ReadLog(const std::string& path, int lastYear, const RecordSink& onRecord,
+                    const WarningSink& onWarning);
+
+}  // namespace plumeta::reader

@@ -1,0 +1,102 @@
+#include "reader/record_format.h"
+
+#include <gtest/gtest.h>
+
+#include "reader/last_seen.h"
+#include "reader/timeline.h"
+
+namespace plumeta::reader {
+namespace {
+
+TEST(RecordFormat, CsvAndJsonEscaping) {
+    struct Row {
+        const char* text;
+        const char* csv;
+        const char* json;
+    };
+    const Row rows[] = {
+        {"plain", "plain", "\"plain\""},
+        {"a,b", "\"a,b\"", "\"a,b\""},
+        {"say \"hi\"", "\"say \"\"hi\"\"\"", "\"say \\\"hi\\\"\""},
+        {"one\ntwo", "\"one\ntwo\"", "\"one\\ntwo\""},
+        {"cr\rlf", "\"cr\rlf\"", "\"cr\\rlf\""},
+        {"tab\there", "tab\there", "\"tab\\there\""},
+        {"back\\slash", "back\\slash", "\"back\\\\slash\""},
+        {"bell\x07" "del\x7F", "bell\x07" "del\x7F", "\"bell\\u0007del\\u007f\""},
+        {"\xC5\x82\xC3\xB3" "d\xC5\xBA", "\xC5\x82\xC3\xB3" "d\xC5\xBA", "\"\xC5\x82\xC3\xB3" "d\xC5\xBA\""},
+        {"", "", "\"\""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        std::string csv, json;
+        AppendCsvField(csv, row.text);
+        AppendJsonString(json, row.text);
+        EXPECT_EQ(csv, row.csv);
+        EXPECT_EQ(json, row.json);
+    }
+}
+
+LogRecord Change(int hour, int minute, uint32_t status, const char* id = "1") {
+    LogRecord record;
+    record.time = LocalTime{2026, 12, 8, hour, minute, 0};
+    record.name = "Ania";
+    record.id = id;
+    record.network = "GG";
+    record.status = status;
+    record.gender = 'f';
+    return record;
+}
+
+TEST(LastSeen, OnlineSinceAndLastSeenOnline) {
+    LastSeenTable table;
+    table.Add(Change(8, 0, 64));
+    table.Add(Change(9, 0, 65));  // still online: since 8:00
+    table.Add(Change(10, 0, 0));  // last seen online at 10:00
+    table.Add(Change(11, 0, 1));
+    LogRecord unknown = Change(12, 0, 0);
+    unknown.status.reset();       // a code without a word changes nothing
+    table.Add(unknown);
+    table.Add(Change(13, 0, 34, "2"));
+    ASSERT_EQ(table.contacts().size(), 2u);
+    const ContactSeen& ania = table.contacts().at({"GG", "1"});
+    EXPECT_EQ(ania.changes, 5u);
+    EXPECT_FALSE(ania.online);
+    EXPECT_FALSE(ania.onlineSince);
+    ASSERT_TRUE(ania.lastSeenOnline);
+    EXPECT_EQ(ania.lastSeenOnline->hour, 10);
+    const ContactSeen& other = table.contacts().at({"GG", "2"});
+    EXPECT_TRUE(other.online);
+    ASSERT_TRUE(other.onlineSince);
+    EXPECT_EQ(other.onlineSince->hour, 13);
+}
+
+// The day's bars start from the status the contact had when it began, and
+// end with the log.
+TEST(Timeline, BarsFromTheDayStartToTheLastRecord) {
+    const Cp1250Converter codepage;
+    const RecordFormatter format(codepage);
+    DayTimeline day(2026, 12, 8);
+    LogRecord yesterday = Change(22, 0, 64);
+    yesterday.time.day = 7;
+    day.Add(yesterday);
+    day.Add(Change(6, 0, 34));
+    day.Add(Change(12, 0, 0));   // unavailable: no bar
+    day.Add(Change(18, 0, 66, "2"));
+    EXPECT_EQ(day.rows(), 2u);
+    const std::string svg = day.Svg(format);
+    auto count = [&](const std::string& what) {
+        std::size_t n = 0;
+        for (std::size_t at = svg.find(what); at != std::string::npos; at = svg.find(what, at + 1)) ++n;
+        return n;
+    };
+    // 00:00-06:00 available, 06:00-12:00 do not disturb, hidden from 18:00
+    // to 18:00 (the last record) is no bar; then the legend's six boxes.
+    EXPECT_EQ(count("<rect x="), 2u + 6u);
+    EXPECT_NE(svg.find("<rect x=\"230.000000\""), std::string::npos) << "from midnight";
+    EXPECT_NE(svg.find("dost\xC4\x99pna 00:00\xE2\x80\x93" "06:00"), std::string::npos);
+    EXPECT_NE(svg.find("nie przeszkadza\xC4\x87 06:00\xE2\x80\x93" "12:00"), std::string::npos);
+    EXPECT_NE(svg.find("2026-12-08"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace plumeta::reader

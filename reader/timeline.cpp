@@ -1,0 +1,197 @@
+#include "reader/timeline.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "reader/last_seen.h"
+
+namespace plumeta::reader {
+namespace {
+
+constexpr int kDaySeconds = 24 * 3600;
+constexpr int kLeft = 230;         // the names' column
+constexpr int kHourWidth = 40;
+constexpr int kTop = 70;           // the title and the hours above the rows
+constexpr int kRowHeight = 24;
+constexpr int kBarHeight = 16;
+constexpr int kWidth = kLeft + 24 * kHourWidth + 30;
+constexpr std::size_t kMaxNameLength = 30;  // characters, then "…"
+
+// A colour for each kind of presence; unavailable (and a code without a
+// word) is left blank.
+struct Category {
+    const char* colour;
+    uint32_t statuses[2];
+    int count;
+};
+constexpr Category kCategories[] = {
+    {"#2e9e44", {64, 67}, 2},  // available, free for chat
+    {"#f0b429", {65, 33}, 2},  // back soon (68 reads as 65), not available
+    {"#d7263d", {34, 0}, 1},   // do not disturb
+    {"#7b4fb8", {66, 0}, 1},   // hidden
+    {"#4a4a4a", {1, 0}, 1},    // blocked
+};
+constexpr uint32_t kUnavailable = 0;
+
+const Category* CategoryOf(const std::optional<uint32_t>& status) {
+    if (!status) return nullptr;
+    const uint32_t code = *status == 68 ? 65 : *status;
+    for (const Category& category : kCategories) {
+        for (int i = 0; i < category.count; ++i) {
+            if (category.statuses[i] == code) return &category;
+        }
+    }
+    return nullptr;
+}
+
+int SecondOfDay(const LocalTime& time) { return time.hour * 3600 + time.minute * 60 + time.second; }
+
+bool SameDay(const LocalTime& a, const LocalTime& b) {
+    return a.year == b.year && a.month == b.month && a.day == b.day;
+}
+
+std::string Escape(const std::string& utf8) {
+    std::string out;
+    for (char c : utf8) {
+        switch (c) {
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '&': out += "&amp;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+// At most kMaxNameLength characters of a UTF-8 text.
+std::string Shortened(const std::string& utf8) {
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        if ((static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80) continue;
+        if (++characters > kMaxNameLength) return utf8.substr(0, i) + "\xE2\x80\xA6";
+    }
+    return utf8;
+}
+
+std::string Clock(int second) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d", second / 3600, second / 60 % 60);
+    return text;
+}
+
+double X(int second) { return kLeft + static_cast<double>(second) * kHourWidth / 3600; }
+
+}  // namespace
+
+DayTimeline::DayTimeline(int year, int month, int day) {
+    day_.year = year;
+    day_.month = month;
+    day_.day = day;
+}
+
+std::size_t DayTimeline::rows() const {
+    return static_cast<std::size_t>(std::count_if(
+        rows_.begin(), rows_.end(), [](const auto& row) { return !row.second.changes.empty(); }));
+}
+
+void DayTimeline::Add(const LogRecord& record) {
+    if (!lastRecord_ || Earlier(*lastRecord_, record.time)) lastRecord_ = record.time;
+    if (record.kind != RecordKind::Contact) return;
+    LocalTime dayStart = day_;
+    const bool before = Earlier(record.time, dayStart);
+    const bool that = SameDay(record.time, day_);
+    if (!before && !that) return;
+    Row& row = rows_[{record.network, record.id}];
+    if (that) {
+        row.name = record.name;
+        row.changes.push_back(Change{SecondOfDay(record.time), record.status, record.gender});
+    } else if (!row.beforeTime || !Earlier(record.time, *row.beforeTime)) {
+        if (row.changes.empty()) row.name = record.name;
+        row.beforeTime = record.time;
+        row.before = record.status;
+        row.beforeGender = record.gender;
+    }
+}
+
+std::string DayTimeline::Svg(const RecordFormatter& format) const {
+    // Rows by name, for a picture that reads the same every time.
+    std::vector<std::pair<std::string, const Row*>> drawn;
+    for (const auto& entry : rows_) {
+        if (!entry.second.changes.empty()) drawn.emplace_back(format.Utf8(entry.second.name), &entry.second);
+    }
+    std::sort(drawn.begin(), drawn.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    const int end = lastRecord_ && SameDay(*lastRecord_, day_) ? SecondOfDay(*lastRecord_) : kDaySeconds;
+    const int rowsHeight = static_cast<int>(drawn.size()) * kRowHeight;
+    const int legendTop = kTop + rowsHeight + 30;
+    const int height = legendTop + 60;
+
+    char date[16];
+    std::snprintf(date, sizeof date, "%04d-%02d-%02d", day_.year, day_.month, day_.day);
+    std::string svg;
+    svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(kWidth) +
+           "\" height=\"" + std::to_string(height) + "\" viewBox=\"0 0 " + std::to_string(kWidth) +
+           " " + std::to_string(height) + "\" font-family=\"DejaVu Sans, Verdana, sans-serif\" font-size=\"13\">\n";
+    svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+    svg += "<text x=\"10\" y=\"26\" font-size=\"18\" font-weight=\"bold\">" +
+           Escape(format.Utf8("Statusy kontaktów")) + ", " + date + "</text>\n";
+
+    // The hour grid, labelled above the rows.
+    for (int hour = 0; hour <= 24; ++hour) {
+        const double x = X(hour * 3600);
+        char label[4];
+        std::snprintf(label, sizeof label, "%02d", hour);
+        svg += "<line x1=\"" + std::to_string(x) + "\" y1=\"" + std::to_string(kTop - 8) + "\" x2=\"" +
+               std::to_string(x) + "\" y2=\"" + std::to_string(kTop + rowsHeight) +
+               "\" stroke=\"" + (hour % 6 ? "#e4e4e4" : "#b0b0b0") + "\"/>\n";
+        svg += "<text x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(kTop - 14) +
+               "\" text-anchor=\"middle\" fill=\"#555555\">" + label + "</text>\n";
+    }
+
+    int y = kTop;
+    for (const auto& [name, row] : drawn) {
+        std::vector<Change> changes = row->changes;
+        std::stable_sort(changes.begin(), changes.end(),
+                         [](const Change& a, const Change& b) { return a.second < b.second; });
+        if (row->beforeTime) changes.insert(changes.begin(), Change{0, row->before, row->beforeGender});
+        svg += "<text x=\"10\" y=\"" + std::to_string(y + kBarHeight - 2) + "\">" + Escape(Shortened(name)) +
+               "<title>" + Escape(name) + "</title></text>\n";
+        for (std::size_t i = 0; i < changes.size(); ++i) {
+            const int from = changes[i].second;
+            const int to = i + 1 < changes.size() ? changes[i + 1].second : std::max(end, from);
+            const Category* category = CategoryOf(changes[i].status);
+            if (!category || to <= from) continue;
+            const std::string word = format.StatusWord(*changes[i].status, changes[i].gender);
+            svg += "<rect x=\"" + std::to_string(X(from)) + "\" y=\"" + std::to_string(y + 2) +
+                   "\" width=\"" + std::to_string(std::max(X(to) - X(from), 1.0)) + "\" height=\"" +
+                   std::to_string(kBarHeight - 2) + "\" fill=\"" + category->colour + "\"><title>" +
+                   Escape(name) + ": " + word + " " + Clock(from) + "\xE2\x80\x93" + Clock(to) +
+                   "</title></rect>\n";
+        }
+        y += kRowHeight;
+    }
+
+    // The legend, in the history's own words.
+    int x = 10;
+    for (const Category& category : kCategories) {
+        std::string label;
+        for (int i = 0; i < category.count; ++i) {
+            if (i) label += ", ";
+            label += format.StatusWord(category.statuses[i], 'm');
+        }
+        svg += "<rect x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(legendTop) +
+               "\" width=\"18\" height=\"12\" fill=\"" + category.colour + "\"/>\n";
+        svg += "<text x=\"" + std::to_string(x + 24) + "\" y=\"" + std::to_string(legendTop + 11) + "\">" +
+               Escape(label) + "</text>\n";
+        x += 46 + static_cast<int>(label.size()) * 7;
+    }
+    svg += "<rect x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(legendTop) +
+           "\" width=\"18\" height=\"12\" fill=\"#ffffff\" stroke=\"#b0b0b0\"/>\n";
+    svg += "<text x=\"" + std::to_string(x + 24) + "\" y=\"" + std::to_string(legendTop + 11) + "\">" +
+           Escape(format.StatusWord(kUnavailable, 'm')) + "</text>\n";
+    svg += "</svg>\n";
+    return svg;
+}
+
+}  // namespace plumeta::reader

@@ -1,0 +1,49 @@
+// timeline: one day of the contacts' statuses as an SVG picture. Holds the
+// day's changes, and for each contact the status it had when the day began
+// (from the records before it): one day, not the whole log.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "reader/log_reader.h"
+#include "reader/record_format.h"
+
+namespace plumeta::reader {
+
+class DayTimeline {
+public:
+    DayTimeline(int year, int month, int day);
+    // Takes every record; own ones are not contacts and are passed over.
+    void Add(const LogRecord& record);
+    // A row for each contact that changed that day, its name at the left and
+    // the 24 hours across; a bar from each change to the next one, or to the
+    // end of the day or of the log; a legend. Texts converted by `format`.
+    std::string Svg(const RecordFormatter& format) const;
+    // How many contacts changed that day.
+    std::size_t rows() const;
+
+private:
+    struct Change {
+        int second;  // of the day
+        std::optional<uint32_t> status;
+        char gender;
+    };
+    struct Row {
+        std::string name;  // Windows-1250, the latest
+        std::optional<LocalTime> beforeTime;  // the last record before the day
+        std::optional<uint32_t> before;
+        char beforeGender = 0;
+        std::vector<Change> changes;  // that day
+    };
+
+    LocalTime day_;
+    std::map<std::pair<std::string, std::string>, Row> rows_;  // by network, identifier
+    std::optional<LocalTime> lastRecord_;
+};
+
+}  // namespace plumeta::reader

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# check_reader.sh FOLDER COMMAND...
+# Runs plumeta-log (COMMAND) on each hand-made log FOLDER/NAME.txt and
+# compares, byte for byte, its csv with NAME.csv, its json with NAME.jsonl and
+# what it reports on standard error with NAME.warnings. Then: the year from
+# the file's modification time, a missing file (exit 1, reported after the
+# others) and bad usage (exit 2).
+set -u
+folder=$1
+shift
+failed=0
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp "$folder"/*.txt "$work"/
+cd "$work"
+fail() { echo "FAIL: $*"; failed=1; }
+same() {  # EXPECTED ACTUAL WHAT
+  cmp -s "$1" "$2" || { fail "$3"; diff "$1" "$2" | head -n 20; }
+}
+for log in *.txt; do
+  name=${log%.txt}
+  "$@" csv --year 2026 "$log" >"$name.csv" 2>/dev/null || fail "$name: csv exit $?"
+  "$@" json --year 2026 "$log" >"$name.jsonl" 2>"$name.warnings" || fail "$name: json exit $?"
+  for kind in csv jsonl warnings; do same "$folder/$name.$kind" "$name.$kind" "$name.$kind"; done
+done
+
+# Without --year the last record takes the year of the file's modification.
+touch -d '2027-01-05 12:00' old_style.txt
+years=$("$@" csv old_style.txt 2>/dev/null | sed -n 's/^\([0-9]\{4\}\)-.*/\1/p' | tr '\n' ' ')
+[ "$years" = "2026 2026 2027 2027 2027 2027 " ] || fail "years from the modification time: $years"
+
+# A missing file: the others are read, then it is reported, exit 1.
+"$@" show --year 2026 no_such.txt clock_set_back.txt >show.out 2>show.err
+status=$?
+[ "$status" = 1 ] || fail "missing file: exit $status"
+[ "$(tail -n 1 show.err)" = "no_such.txt: cannot be read" ] || fail "missing file: $(cat show.err)"
+[ "$(wc -l <show.out)" = 3 ] || fail "missing file: the other file's 3 changes, got $(wc -l <show.out)"
+
+# Bad usage: exit 2 with the usage.
+for usage in "" "show" "frobnicate x.txt" "csv --since 2026-13-01 x.txt" "csv --network ICQ x.txt" \
+             "timeline x.txt" "last-seen --contact Ania x.txt"; do
+  # shellcheck disable=SC2086
+  "$@" $usage >/dev/null 2>usage.err
+  status=$?
+  [ "$status" = 2 ] && grep -q '^usage: plumeta-log' usage.err || fail "bad usage '$usage': exit $status"
+done
+[ $failed = 0 ] && echo "plumeta-log: every check passed"
+exit $failed

@@ -1,0 +1,384 @@
+// plumeta-log: reads the status logs the plug-in writes and answers in
+// UTF-8: the changes for reading, as CSV or JSON Lines, who was last seen
+// when, and a day's timeline as an SVG picture.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "codepage/codepage.h"
+#include "reader/last_seen.h"
+#include "reader/log_reader.h"
+#include "reader/record_format.h"
+#include "reader/timeline.h"
+#include "recorder/status_words.h"
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#include <shellapi.h>
+#endif
+
+namespace {
+
+using plumeta::Cp1250Converter;
+using plumeta::LocalTime;
+using plumeta::reader::LogRecord;
+using plumeta::reader::RecordFormatter;
+using plumeta::reader::RecordKind;
+
+constexpr char kUsage[] =
+    "usage: plumeta-log COMMAND [OPTIONS] FILE...\n"
+    "Reads status log files written by the Plumeta plug-in (Windows-1250) and\n"
+    "prints what they hold in UTF-8.\n"
+    "\n"
+    "Commands:\n"
+    "  show       one line per change, for reading\n"
+    "  csv        RFC 4180 CSV with a header row, rows ending in CR LF; the fields\n"
+    "             time,kind,name,id,network,status,gender,description,file,line\n"
+    "  json       JSON Lines with the same fields; status and line are numbers,\n"
+    "             status is null without a status word, description null without one\n"
+    "  last-seen  one row per contact: the last change, online now since when or\n"
+    "             last seen online (the last change from online to 0 or 1), and\n"
+    "             the number of changes; --csv for CSV\n"
+    "  timeline   --day YYYY-MM-DD [--out FILE.svg]: that day as an SVG picture\n"
+    "\n"
+    "Options:\n"
+    "  --year YYYY        the year of each file's last record (default: the year\n"
+    "                     of the file's modification time)\n"
+    "  --contact TEXT     show, csv, json: only contacts whose name or identifier\n"
+    "                     holds TEXT (ASCII letters in either case)\n"
+    "  --network NAME     only GG, JABBER or LAN\n"
+    "  --since WHEN       from this date (YYYY-MM-DD) or date-time (YYYY-MM-DD HH:MM[:SS])\n"
+    "  --until WHEN       up to this date (its whole day) or date-time\n"
+    "  --own, --contacts  only the user's own changes, or only the contacts'\n"
+    "\n"
+    "How lines are read:\n"
+    "  contact line  DD.MM HH:MM.SS NAME(ID[@GG)|@JABBER)|@LAN)][ zmienil(a) status na WORD][ [DESCRIPTION]]\n"
+    "  own line      Zmianiles status DD.MM HH:MM.SS na sieci [NETWORK] na [WORD][ [DESCRIPTION]]\n"
+    "  - line ends CR LF, LF or CR CR LF; a last line without one is read too;\n"
+    "  - the network tag is the first of the three that is followed by a status\n"
+    "    phrase, by \" [\" or by the line's end; the identifier runs from the last\n"
+    "    \"(\" before it; without a tag, from the last \"(\" before the phrase, or\n"
+    "    before the description or the line's end; the network is then empty;\n"
+    "  - the description starts at the first \" [\" after the phrase (or the tag)\n"
+    "    and runs to the final \"]\";\n"
+    "  - a line that starts with neither continues the previous description\n"
+    "    while it is open (no line of it has ended in \"]\"), joined with LF;\n"
+    "  - any other line is reported as FILE:LINE: ... and skipped;\n"
+    "  - control characters other than TAB are left out;\n"
+    "  - years: walking back from the last record, a record whose month and day\n"
+    "    come later than those of the record after it belongs to the year\n"
+    "    before; a step back within one day is no year change.\n"
+    "\n"
+    "Exit status: 0 every file was read (skipped lines are warnings); 1 a file\n"
+    "is missing or unreadable (reported as FILE: ... after the others); 2 bad usage.\n";
+
+int Usage(const std::string& problem) {
+    std::fprintf(stderr, "plumeta-log: %s\n\n%s", problem.c_str(), kUsage);
+    return 2;
+}
+
+// A date or date-time of --since, --until and --day.
+std::optional<LocalTime> ParseWhen(const std::string& text, bool endOfDay) {
+    LocalTime when;
+    char tail = 0;
+    const int fields = std::sscanf(text.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d", &when.year, &when.month,
+                                   &when.day, &tail, &when.hour, &when.minute, &when.second);
+    const bool date = fields == 3 && text.size() == 10;
+    const bool dateTime = (fields == 6 || fields == 7) && (tail == ' ' || tail == 'T');
+    if ((!date && !dateTime) || when.month < 1 || when.month > 12 || when.day < 1 || when.day > 31 ||
+        when.hour > 23 || when.minute > 59 || when.second > 59) {
+        return std::nullopt;
+    }
+    if (date && endOfDay) {
+        when.hour = 23;
+        when.minute = 59;
+        when.second = 59;
+    }
+    return when;
+}
+
+char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool Holds(const std::string& text, const std::string& lowerNeedle) {
+    if (lowerNeedle.size() > text.size()) return false;
+    for (std::size_t at = 0; at + lowerNeedle.size() <= text.size(); ++at) {
+        std::size_t i = 0;
+        while (i < lowerNeedle.size() && AsciiLower(text[at + i]) == lowerNeedle[i]) ++i;
+        if (i == lowerNeedle.size()) return true;
+    }
+    return false;
+}
+
+struct Options {
+    std::string command;
+    std::vector<std::string> files;
+    int year = 0;
+    std::optional<std::string> contact;  // Windows-1250, ASCII letters in lower case
+    std::optional<std::string> network;
+    std::optional<LocalTime> since, until;
+    bool own = false, contacts = false, csv = false;
+    std::optional<LocalTime> day;
+    std::string out;
+};
+
+bool Passes(const Options& o, const LogRecord& r) {
+    if (o.own != o.contacts && (r.kind == RecordKind::Own) != o.own) return false;
+    if (o.network && r.network != *o.network) return false;
+    if (o.since && plumeta::reader::Earlier(r.time, *o.since)) return false;
+    if (o.until && plumeta::reader::Earlier(*o.until, r.time)) return false;
+    if (o.contact && (r.kind == RecordKind::Own || (!Holds(r.name, *o.contact) && !Holds(r.id, *o.contact)))) {
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+#if defined(_WIN32)
+    // The command line in UTF-16, so that file names are what was typed.
+    (void)argc;
+    (void)argv;
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> arguments;
+    for (int i = 1; wide && i < count; ++i) arguments.push_back(std::filesystem::path(wide[i]).u8string());
+    if (wide) LocalFree(wide);
+    return arguments;
+#else
+    return std::vector<std::string>(argv + 1, argv + argc);
+#endif
+}
+
+// Everything printed goes through here, in large writes.
+class Output {
+public:
+    explicit Output(std::FILE* to) : to_(to) {}
+    ~Output() { Flush(); }
+    std::string& text() { return text_; }
+    void MaybeFlush() {
+        if (text_.size() >= (1 << 16)) Flush();
+    }
+    void Flush() {
+        std::fwrite(text_.data(), 1, text_.size(), to_);
+        text_.clear();
+    }
+
+private:
+    std::FILE* to_;
+    std::string text_;
+};
+
+// Reads every file in order; answers 1 when one could not be read, which is
+// reported once all are done.
+template <typename OnRecord>
+int ReadAll(const Options& o, Output& out, OnRecord onRecord) {
+    std::vector<std::string> unreadable;
+    for (const std::string& file : o.files) {
+        const std::string problem = plumeta::reader::ReadLog(
+            file, o.year, [&](const LogRecord& record) { onRecord(record, file); },
+            [&](uint64_t line, const std::string& why) {
+                std::fprintf(stderr, "%s:%llu: %s\n", file.c_str(), static_cast<unsigned long long>(line),
+                             why.c_str());
+            });
+        if (!problem.empty()) unreadable.push_back(file + ": " + problem);
+    }
+    out.Flush();
+    std::fflush(stdout);
+    for (const std::string& problem : unreadable) std::fprintf(stderr, "%s\n", problem.c_str());
+    return unreadable.empty() ? 0 : 1;
+}
+
+int LastSeen(const Options& o, RecordFormatter& format, Output& out) {
+    plumeta::reader::LastSeenTable table;
+    const int status = ReadAll(o, out, [&](const LogRecord& record, const std::string&) { table.Add(record); });
+    struct Row {
+        std::string cells[8];
+    };
+    const char* headings[] = {"name", "id", "network", "last_change", "status",
+                              "online_now_since", "last_seen_online", "changes"};
+    std::vector<Row> rows;
+    std::vector<std::string> descriptions;
+    for (const auto& [key, seen] : table.contacts()) {
+        Row row;
+        std::string time, since, last;
+        plumeta::reader::AppendTime(time, seen.last.time);
+        if (seen.onlineSince) plumeta::reader::AppendTime(since, *seen.onlineSince);
+        if (seen.lastSeenOnline) plumeta::reader::AppendTime(last, *seen.lastSeenOnline);
+        const std::optional<uint32_t>& code = seen.last.status;
+        row.cells[0] = format.Utf8(seen.name);
+        row.cells[1] = format.Utf8(seen.last.id);
+        row.cells[2] = seen.last.network;
+        row.cells[3] = time;
+        row.cells[4] = code ? (o.csv ? std::to_string(*code) : format.StatusWord(*code, seen.last.gender)) : "";
+        row.cells[5] = since;
+        row.cells[6] = last;
+        row.cells[7] = std::to_string(seen.changes);
+        rows.push_back(row);
+        descriptions.push_back(seen.last.description ? format.Utf8(*seen.last.description) : "");
+    }
+    std::string& text = out.text();
+    if (o.csv) {
+        for (const char* heading : headings) text += std::string(heading) + ",";
+        text += "description\r\n";
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            for (const std::string& cell : rows[r].cells) {
+                plumeta::reader::AppendCsvField(text, cell);
+                text += ',';
+            }
+            plumeta::reader::AppendCsvField(text, descriptions[r]);
+            text += "\r\n";
+            out.MaybeFlush();
+        }
+        return status;
+    }
+    // A table: columns as wide as their widest cell, in characters.
+    auto width = [](const std::string& utf8) {
+        std::size_t characters = 0;
+        for (char c : utf8) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+        return characters;
+    };
+    std::size_t widths[8];
+    for (int c = 0; c < 8; ++c) {
+        widths[c] = width(headings[c]);
+        for (const Row& row : rows) widths[c] = std::max(widths[c], width(row.cells[c]));
+    }
+    auto line = [&](const std::string* cells, const std::string& description) {
+        for (int c = 0; c < 8; ++c) text += cells[c] + std::string(widths[c] - width(cells[c]) + 2, ' ');
+        text += description + "\n";
+    };
+    std::string headingCells[8];
+    for (int c = 0; c < 8; ++c) headingCells[c] = headings[c];
+    line(headingCells, "description");
+    for (std::size_t r = 0; r < rows.size(); ++r) line(rows[r].cells, descriptions[r]);
+    return status;
+}
+
+int Timeline(const Options& o, RecordFormatter& format, Output& out) {
+    plumeta::reader::DayTimeline timeline(o.day->year, o.day->month, o.day->day);
+    const int status = ReadAll(o, out, [&](const LogRecord& record, const std::string&) { timeline.Add(record); });
+    const std::string svg = timeline.Svg(format);
+    if (o.out.empty()) {
+        out.text() += svg;
+        return status;
+    }
+    // Through a temporary file: a failed run leaves no half-written picture.
+    const std::filesystem::path target = std::filesystem::u8path(o.out);
+    std::filesystem::path temporary = target;
+    temporary += ".part";
+    {
+        std::ofstream file(temporary, std::ios::binary);
+        file << svg;
+        if (!file) {
+            std::fprintf(stderr, "plumeta-log: cannot write %s\n", o.out.c_str());
+            return 1;
+        }
+    }
+    std::error_code error;
+    std::filesystem::rename(temporary, target, error);
+    if (error) {
+        std::fprintf(stderr, "plumeta-log: cannot write %s\n", o.out.c_str());
+        return 1;
+    }
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+#if defined(_WIN32)
+    // UTF-8 bytes and CR LF exactly as written.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
+    const std::vector<std::string> args = Arguments(argc, argv);
+    const Cp1250Converter codepage;
+    Options o;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&](const char* name) -> std::optional<std::string> {
+            if (i + 1 >= args.size()) return std::nullopt;
+            (void)name;
+            return args[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--own") {
+            o.own = true;
+        } else if (arg == "--contacts") {
+            o.contacts = true;
+        } else if (arg == "--csv") {
+            o.csv = true;
+        } else if (arg == "--year" || arg == "--contact" || arg == "--network" || arg == "--since" ||
+                   arg == "--until" || arg == "--day" || arg == "--out") {
+            const std::optional<std::string> given = value(arg.c_str());
+            if (!given) return Usage(arg + " needs a value");
+            if (arg == "--year") {
+                char* end = nullptr;
+                const long year = std::strtol(given->c_str(), &end, 10);
+                if (*end || year < 1970 || year > 9999) return Usage("--year needs a year such as 2026");
+                o.year = static_cast<int>(year);
+            } else if (arg == "--contact") {
+                std::optional<std::string> text = codepage.ToCp1250(*given);
+                if (!text || text->empty()) return Usage("--contact needs a text in letters Windows-1250 has");
+                for (char& c : *text) c = AsciiLower(c);
+                o.contact = text;
+            } else if (arg == "--network") {
+                std::string name = *given;
+                for (char& c : name) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+                if (!plumeta::NetworkNumberOfName(name)) return Usage("--network is GG, JABBER or LAN");
+                o.network = name;
+            } else if (arg == "--out") {
+                o.out = *given;
+            } else {
+                const std::optional<LocalTime> when = ParseWhen(*given, arg == "--until");
+                if (!when) return Usage(arg + " needs YYYY-MM-DD or YYYY-MM-DD HH:MM[:SS], not " + *given);
+                if (arg == "--since") o.since = when;
+                if (arg == "--until") o.until = when;
+                if (arg == "--day") {
+                    if (given->size() != 10) return Usage("--day needs YYYY-MM-DD");
+                    o.day = when;
+                }
+            }
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return Usage("unknown option " + arg);
+        } else if (o.command.empty()) {
+            o.command = arg;
+        } else {
+            o.files.push_back(arg);
+        }
+    }
+    const bool listing = o.command == "show" || o.command == "csv" || o.command == "json";
+    if (!listing && o.command != "last-seen" && o.command != "timeline") {
+        return Usage(o.command.empty() ? "no command" : "unknown command " + o.command);
+    }
+    if (o.files.empty()) return Usage("no log file given");
+    const bool filtered = o.contact || o.network || o.since || o.until || o.own || o.contacts;
+    if (!listing && filtered) return Usage("filters are for show, csv and json");
+    if (o.csv && o.command != "last-seen") return Usage("--csv is for last-seen");
+    if ((o.command == "timeline") != o.day.has_value()) return Usage("--day is for timeline, which needs it");
+    if (!o.out.empty() && o.command != "timeline") return Usage("--out is for timeline");
+
+    RecordFormatter format(codepage);
+    Output out(stdout);
+    if (o.command == "last-seen") return LastSeen(o, format, out);
+    if (o.command == "timeline") return Timeline(o, format, out);
+    if (o.command == "csv") format.AppendCsvHeader(out.text());
+    return ReadAll(o, out, [&](const LogRecord& record, const std::string& file) {
+        if (!Passes(o, record)) return;
+        if (o.command == "csv") {
+            format.AppendCsv(out.text(), record, file);
+        } else if (o.command == "json") {
+            format.AppendJson(out.text(), record, file);
+        } else {
+            format.AppendShow(out.text(), record);
+        }
+        out.MaybeFlush();
+    });
+}
