@@ -20,7 +20,7 @@ bool Earlier(const LocalTime& a, const LocalTime& b) { return Order(a) < Order(b
 
 void LastSeenTable::Add(const LogRecord& record) {
     if (record.kind != RecordKind::Contact) return;
-    ContactSeen& seen = contacts_[{record.network, record.id}];
+    ContactSeen& seen = contacts_[{std::string(record.network), record.id}];
     seen.name = record.name;
     seen.last = record;
     ++seen.changes;

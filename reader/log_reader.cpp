@@ -24,58 +24,68 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
-int TwoDigits(std::string_view text, std::size_t at) {
-    const char high = text[at], low = text[at + 1];
-    if (high < '0' || high > '9' || low < '0' || low > '9') return -1;
-    return (high - '0') * 10 + (low - '0');
+// Two decimal digits at `at`, or a value no field takes.
+int TwoDigits(const char* at) {
+    const unsigned high = static_cast<unsigned char>(at[0]) - '0';
+    const unsigned low = static_cast<unsigned char>(at[1]) - '0';
+    return high <= 9 && low <= 9 ? static_cast<int>(high * 10 + low) : 99;
 }
 
 // "DD.MM HH:MM.SS " at the start of `text`: 15 characters.
 bool ReadStamp(std::string_view text, LocalTime& time) {
-    if (text.size() < kStampSize || text[2] != '.' || text[5] != ' ' || text[8] != ':' ||
-        text[11] != '.' || text[14] != ' ') {
-        return false;
-    }
-    time.day = TwoDigits(text, 0);
-    time.month = TwoDigits(text, 3);
-    time.hour = TwoDigits(text, 6);
-    time.minute = TwoDigits(text, 9);
-    time.second = TwoDigits(text, 12);
-    return time.day >= 1 && time.day <= 31 && time.month >= 1 && time.month <= 12 &&
-           time.hour >= 0 && time.hour <= 23 && time.minute >= 0 && time.minute <= 59 &&
-           time.second >= 0 && time.second <= 59;
+    if (text.size() < kStampSize) return false;
+    const char* p = text.data();
+    if (p[2] != '.' || p[5] != ' ' || p[8] != ':' || p[11] != '.' || p[14] != ' ') return false;
+    time.day = TwoDigits(p);
+    time.month = TwoDigits(p + 3);
+    time.hour = TwoDigits(p + 6);
+    time.minute = TwoDigits(p + 9);
+    time.second = TwoDigits(p + 12);
+    return time.day >= 1 && time.day <= 31 && time.month >= 1 && time.month <= 12 && time.hour <= 23 &&
+           time.minute <= 59 && time.second <= 59;
 }
+
+constexpr std::string_view kHeVerb = kLogHeVerb;
+constexpr std::string_view kSheVerb = kLogSheVerb;
+constexpr std::string_view kDescriptionOpen = kLogDescriptionOpen;
+constexpr std::string_view kOwnOpening = kLogOwnOpening;
+constexpr std::string_view kOnNetwork = kLogOnNetwork;
+constexpr std::string_view kOnStatus = kLogOnStatus;
 
 // What may follow a word, a phrase or a tag: the description, or the end.
 bool EndsOrDescribes(std::string_view rest) {
-    return rest.empty() || StartsWith(rest, kLogDescriptionOpen);
+    return rest.empty() || StartsWith(rest, kDescriptionOpen);
 }
 
-// A status phrase at the start of `text`: a verb and a log word, followed
-// by the description or the end.
-bool MatchPhrase(std::string_view text, std::size_t& length, LogRecord& record) {
-    for (const char* verb : {kLogHeVerb, kLogSheVerb}) {
-        const std::size_t verbSize = std::strlen(verb);
-        if (!StartsWith(text, std::string_view(verb, verbSize))) continue;
+// A status phrase: a verb and a log word, followed by the description or
+// the end.
+struct Phrase {
+    std::size_t length = 0;  // 0: none
+    uint32_t status = 0;
+    char gender = 0;
+};
+
+Phrase MatchPhrase(std::string_view text) {
+    for (const std::string_view verb : {kHeVerb, kSheVerb}) {
+        if (!StartsWith(text, verb)) continue;
         std::size_t wordSize = 0;
-        const std::optional<LogWordMeaning> word = MatchLogWord(text.substr(verbSize), wordSize);
-        if (!word || !EndsOrDescribes(text.substr(verbSize + wordSize))) continue;
-        length = verbSize + wordSize;
-        record.status = word->status;
-        record.gender = verb == kLogSheVerb ? 'f' : 'm';
-        return true;
+        const std::optional<LogWordMeaning> word = MatchLogWord(text.substr(verb.size()), wordSize);
+        if (!word || !EndsOrDescribes(text.substr(verb.size() + wordSize))) continue;
+        return Phrase{verb.size() + wordSize, word->status, verb == kSheVerb ? 'f' : 'm'};
     }
-    return false;
+    return Phrase{};
 }
 
 // Where the first status phrase after `from` starts, or npos.
-std::size_t FirstPhrase(std::string_view body, std::size_t from) {
+std::size_t FirstPhrase(std::string_view body, std::size_t from, Phrase& phrase) {
     std::size_t first = std::string_view::npos;
-    for (const char* verb : {kLogHeVerb, kLogSheVerb}) {
+    for (const std::string_view verb : {kHeVerb, kSheVerb}) {
         for (std::size_t at = body.find(verb, from); at < first; at = body.find(verb, at + 1)) {
-            std::size_t length = 0;
-            LogRecord probe;
-            if (MatchPhrase(body.substr(at), length, probe)) first = at;
+            const Phrase found = MatchPhrase(body.substr(at));
+            if (found.length) {
+                first = at;
+                phrase = found;
+            }
         }
     }
     return first;
@@ -85,12 +95,20 @@ std::size_t FirstPhrase(std::string_view body, std::size_t from) {
 bool ReadDescription(std::string_view rest, LogRecord& record, bool& open) {
     open = false;
     if (rest.empty()) return true;
-    if (!StartsWith(rest, kLogDescriptionOpen)) return false;
-    rest.remove_prefix(std::strlen(kLogDescriptionOpen));
+    if (!StartsWith(rest, kDescriptionOpen)) return false;
+    rest.remove_prefix(kDescriptionOpen.size());
     open = rest.empty() || rest.back() != kLogDescriptionClose;
     if (!open) rest.remove_suffix(1);
-    record.description.emplace(rest);
+    record.described = true;
+    record.description.assign(rest);
     return true;
+}
+
+// The tables' own text for a network name read from a line (which the
+// record outlives), or "".
+std::string_view KnownNetwork(std::string_view name) {
+    const std::optional<uint32_t> number = NetworkNumberOfName(name);
+    return number ? NetworkName(*number) : "";
 }
 
 // Where a network tag ("@GG)") that opens at `at` ends, or npos.
@@ -110,13 +128,13 @@ LineKind ParseContact(std::string_view body, LogRecord& record, bool& open, cons
     }
     std::size_t idEnd = std::string_view::npos, after = 0;
     std::string_view network;
+    Phrase phrase;
     for (std::size_t at = body.find('@', firstParen); at != std::string_view::npos;
          at = body.find('@', at + 1)) {
         const std::size_t end = TagEnd(body, at, network);
         if (end == std::string_view::npos) continue;
-        std::size_t phrase = 0;
-        LogRecord probe;
-        if (EndsOrDescribes(body.substr(end)) || MatchPhrase(body.substr(end), phrase, probe)) {
+        const std::string_view rest = body.substr(end);
+        if (EndsOrDescribes(rest) || (phrase = MatchPhrase(rest)).length) {
             idEnd = at;
             after = end;
             break;
@@ -124,19 +142,20 @@ LineKind ParseContact(std::string_view body, LogRecord& record, bool& open, cons
     }
     if (idEnd == std::string_view::npos) {
         network = {};
-        idEnd = after = FirstPhrase(body, firstParen);
+        idEnd = after = FirstPhrase(body, firstParen, phrase);
     }
     if (idEnd == std::string_view::npos) {
-        idEnd = after = std::min(body.find(kLogDescriptionOpen, firstParen), body.size());
+        idEnd = after = std::min(body.find(kDescriptionOpen, firstParen), body.size());
     }
     const std::size_t idStart = body.rfind('(', idEnd);
     record.name.assign(body.substr(0, idStart));
     record.id.assign(body.substr(idStart + 1, idEnd - idStart - 1));
-    record.network.assign(network);
-    std::string_view rest = body.substr(after);
-    std::size_t phrase = 0;
-    if (MatchPhrase(rest, phrase, record)) rest.remove_prefix(phrase);
-    if (!ReadDescription(rest, record, open)) {
+    record.network = KnownNetwork(network);
+    if (phrase.length) {
+        record.status = phrase.status;
+        record.gender = phrase.gender;
+    }
+    if (!ReadDescription(body.substr(after + phrase.length), record, open)) {
         why = "the identifier is followed by neither a status nor a description";
         return LineKind::Unplaceable;
     }
@@ -146,14 +165,14 @@ LineKind ParseContact(std::string_view body, LogRecord& record, bool& open, cons
 // `body`: an own line after "Zmianiles status " and its stamp.
 LineKind ParseOwn(std::string_view body, LogRecord& record, bool& open, const char*& why) {
     why = "an own line not in the form \"na sieci NETWORK na STATUS\"";
-    if (!StartsWith(body, kLogOnNetwork)) return LineKind::Unplaceable;
-    body.remove_prefix(std::strlen(kLogOnNetwork));
-    const std::size_t onStatus = body.find(kLogOnStatus);
+    if (!StartsWith(body, kOnNetwork)) return LineKind::Unplaceable;
+    body.remove_prefix(kOnNetwork.size());
+    const std::size_t onStatus = body.find(kOnStatus);
     if (onStatus == std::string_view::npos) return LineKind::Unplaceable;
     const std::string_view network = body.substr(0, onStatus);
     if (!network.empty() && !NetworkNumberOfName(network)) return LineKind::Unplaceable;
-    record.network.assign(network);
-    std::string_view rest = body.substr(onStatus + std::strlen(kLogOnStatus));
+    record.network = KnownNetwork(network);
+    std::string_view rest = body.substr(onStatus + kOnStatus.size());
     std::size_t wordSize = 0;
     const std::optional<LogWordMeaning> word = MatchLogWord(rest, wordSize);
     if (word && EndsOrDescribes(rest.substr(wordSize))) {
@@ -165,51 +184,100 @@ LineKind ParseOwn(std::string_view body, LogRecord& record, bool& open, const ch
     return LineKind::Record;
 }
 
+// Empties the fields a line fills, keeping their room.
+void Reset(LogRecord& record) {
+    record.name.clear();
+    record.id.clear();
+    record.network = {};
+    record.status.reset();
+    record.gender = 0;
+    record.described = false;
+    record.description.clear();
+}
+
 // Left out of every line read: they would end the file for text-mode
 // readers (0x1A) or reach a terminal as escape sequences.
 bool IsControl(unsigned char byte) { return (byte < 0x20 && byte != '\t') || byte == 0x7F; }
 
-void StripControls(std::string_view line, std::string& out) {
-    out.clear();
-    const char* run = line.data();
-    const char* end = run + line.size();
-    for (const char* p = run; p != end; ++p) {
-        if (!IsControl(static_cast<unsigned char>(*p))) continue;
-        out.append(run, p);
-        run = p + 1;
-    }
-    out.append(run, end);
+// Whether four bytes may hold a control byte: any below 0x20 (TAB too) or
+// 0x7F. Looks at four at a time, since every byte of every line goes
+// through here.
+bool MayHoldControl(uint32_t x) {
+    const uint32_t low = (x - 0x20202020u) & ~x;
+    const uint32_t del = x ^ 0x7F7F7F7Fu;
+    return ((low | ((del - 0x01010101u) & ~del)) & 0x80808080u) != 0;
 }
+
+// Where the first control byte of `line` is, or its size.
+std::size_t FirstControl(std::string_view line) {
+    std::size_t i = 0;
+    for (uint32_t x[2]; i + 8 <= line.size(); i += 8) {
+        std::memcpy(x, line.data() + i, 8);
+        if (MayHoldControl(x[0]) || MayHoldControl(x[1])) break;
+    }
+    while (i < line.size() && !IsControl(static_cast<unsigned char>(line[i]))) ++i;
+    return i;
+}
+
+// The line without its control bytes: itself when it has none (the usual
+// case), else a copy in `scratch`.
+std::string_view Clean(std::string_view line, std::string& scratch) {
+    std::size_t i = FirstControl(line);
+    if (i == line.size()) return line;
+    scratch.assign(line.substr(0, i));
+    for (; i < line.size(); ++i) {
+        if (!IsControl(static_cast<unsigned char>(line[i]))) scratch += line[i];
+    }
+    return scratch;
+}
+
+// Whether a line starts a record, and its stamp; own lines (the few) are
+// read whole into `scratch` to tell, and `open` says whether their
+// description goes on. Continuation lines are no records.
+LineKind Classify(std::string_view line, LogRecord& scratch, bool& open) {
+    if (ReadStamp(line, scratch.time)) {
+        scratch.kind = RecordKind::Contact;
+        return line.find('(', kStampSize) != std::string_view::npos ? LineKind::Record
+                                                                    : LineKind::Unplaceable;
+    }
+    if (!StartsWith(line, kOwnOpening)) return LineKind::Continuation;
+    const char* why = "";
+    return ParseLine(line, scratch, open, why);
+}
+
+using Sink = std::function<void(LogRecord& record)>;
 
 // Joins lines into records: a record is whole once the next one starts (or
 // the file ends), since continuation lines may follow it.
-using Sink = std::function<void(LogRecord& record)>;
-
 class Assembler {
 public:
     Assembler(const Sink& onRecord, const WarningSink& onWarning)
         : onRecord_(onRecord), onWarning_(onWarning) {}
 
     void Line(std::string_view raw, uint64_t number) {
-        StripControls(raw, line_);
-        LogRecord& next = pending_ ? spare_ : record_;
-        next.status.reset();
-        next.gender = 0;
-        next.description.reset();
-        next.name.clear();
-        next.id.clear();
-        bool open = false;
-        const char* why = "";
-        const LineKind kind = ParseLine(line_, next, open, why);
+        const std::string_view line = Clean(raw, scratchLine_);
+        const LineKind kind = Classify(line, scratch_, scratchOpen_);
         if (kind == LineKind::Record) {
+            // The pending record is whole: the next one begins. A contact
+            // line is read into its place; an own line was read whole.
             Finish();
-            if (&next == &spare_) std::swap(record_, spare_);
+            bool open = false;
+            const char* why = "";
+            if (scratch_.kind == RecordKind::Own) {
+                std::swap(record_, scratch_);
+                open = scratchOpen_;
+            } else {
+                Reset(record_);
+                record_.kind = RecordKind::Contact;
+                record_.time = scratch_.time;
+                ParseContact(line.substr(kStampSize), record_, open, why);
+            }
             record_.line = number;
             pending_ = true;
             open_ = open;
         } else if (kind == LineKind::Continuation && pending_ && open_) {
-            std::string& description = *record_.description;
-            std::string_view text = line_;
+            std::string& description = record_.description;
+            std::string_view text = line;
             open_ = text.empty() || text.back() != kLogDescriptionClose;
             if (!open_) text.remove_suffix(1);
             if (description.size() + text.size() < kMaxDescriptionSize) {
@@ -219,9 +287,14 @@ public:
                 onWarning_(number, "the description is longer than 4 MiB; the rest is left out");
             }
         } else {
-            onWarning_(number, kind == LineKind::Unplaceable ? why
-                               : pending_ ? "neither a record nor part of an open description"
-                                          : "a line before the first record");
+            bool open = false;
+            const char* why = "neither a record nor part of an open description";
+            if (kind == LineKind::Unplaceable) {
+                ParseLine(line, scratch_, open, why);
+            } else if (!pending_) {
+                why = "a line before the first record";
+            }
+            onWarning_(number, why);
         }
     }
 
@@ -233,8 +306,10 @@ public:
 private:
     const Sink& onRecord_;
     const WarningSink& onWarning_;
-    std::string line_;
-    LogRecord record_, spare_;  // the pending record, and the next one's room
+    std::string scratchLine_;
+    LogRecord record_;   // the pending record
+    LogRecord scratch_;  // for telling what a line is
+    bool scratchOpen_ = false;
     bool pending_ = false;
     bool open_ = false;
 };
@@ -297,14 +372,15 @@ int MonthDay(const LocalTime& time) { return time.month * 100 + time.day; }
 }  // namespace
 
 LineKind ParseLine(std::string_view line, LogRecord& record, bool& open, const char*& why) {
+    Reset(record);
+    open = false;
     if (ReadStamp(line, record.time)) {
         record.kind = RecordKind::Contact;
         return ParseContact(line.substr(kStampSize), record, open, why);
     }
-    const std::size_t opening = std::strlen(kLogOwnOpening);
-    if (StartsWith(line, kLogOwnOpening) && ReadStamp(line.substr(opening), record.time)) {
+    if (StartsWith(line, kOwnOpening) && ReadStamp(line.substr(kOwnOpening.size()), record.time)) {
         record.kind = RecordKind::Own;
-        return ParseOwn(line.substr(opening + kStampSize), record, open, why);
+        return ParseOwn(line.substr(kOwnOpening.size() + kStampSize), record, open, why);
     }
     return LineKind::Continuation;
 }
@@ -317,18 +393,24 @@ std::string ReadLog(const std::string& path, int lastYear, const RecordSink& onR
         if (!modified) return "cannot be read";
         lastYear = ToLocalTime(*modified).year;
     }
-    // The first pass counts the year changes, the second one numbers them.
+    // The first pass counts the year changes, telling record lines only by
+    // their start; the second one reads the records and dates them.
     int changes = 0, previous = 0;
     const WarningSink quiet = [](uint64_t, const std::string&) {};
-    const Sink count = [&](LogRecord& record) {
-        changes += MonthDay(record.time) < previous;
-        previous = MonthDay(record.time);
+    std::string scratchLine;
+    LogRecord scratch;
+    const auto count = [&](std::string_view raw, uint64_t) {
+        // Only a line's start tells a record, and leaving out control bytes
+        // makes no "(": the rest need not be cleaned.
+        constexpr std::size_t kStart = sizeof kLogOwnOpening - 1 + kStampSize;
+        const std::string_view start = raw.substr(0, kStart);
+        const std::string_view line = FirstControl(start) == start.size() ? raw : Clean(raw, scratchLine);
+        bool open = false;
+        if (Classify(line, scratch, open) != LineKind::Record) return;
+        changes += MonthDay(scratch.time) < previous;
+        previous = MonthDay(scratch.time);
     };
-    Assembler counting(count, quiet);
-    if (!ForEachLine(path, quiet, [&](std::string_view line, uint64_t n) { counting.Line(line, n); })) {
-        return "cannot be read";
-    }
-    counting.Finish();
+    if (!ForEachLine(path, quiet, count)) return "cannot be read";
 
     int seen = 0;
     previous = 0;

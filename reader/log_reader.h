@@ -49,10 +49,11 @@ struct LogRecord {
     RecordKind kind = RecordKind::Contact;
     LocalTime time;        // the year inferred
     std::string name, id;  // Windows-1250; empty on own lines
-    std::string network;   // "GG", "JABBER", "LAN" or ""
+    std::string_view network;  // "GG", "JABBER", "LAN" or "": the tables' own text
     std::optional<uint32_t> status;  // the code its word stands for
     char gender = 0;       // 'f' or 'm' where the line tells, else 0
-    std::optional<std::string> description;  // Windows-1250; lines joined with LF
+    bool described = false;   // whether it has a description, maybe an empty "[]"
+    std::string description;  // Windows-1250; lines joined with LF
     uint64_t line = 0;     // where the record starts, 1-based
 };
 

@@ -68,9 +68,9 @@ TEST(LogReader, ParsesLinesByPrecedence) {
         EXPECT_EQ(record.network, row.want.network);
         EXPECT_EQ(record.status ? static_cast<int>(*record.status) : -1, row.want.status);
         EXPECT_EQ(record.gender, row.want.gender);
-        EXPECT_EQ(record.description.has_value(), row.want.description != nullptr);
+        EXPECT_EQ(record.described, row.want.description != nullptr);
         if (row.want.description) {
-            EXPECT_EQ(*record.description, row.want.description);
+            EXPECT_EQ(record.description, row.want.description);
         }
         EXPECT_EQ(open, row.want.open);
     }
@@ -138,9 +138,9 @@ TEST(LogReader, ReadsBackWhatThePluginWrites) {
             EXPECT_EQ(*read[i].status, w.status);
         }
         EXPECT_EQ(read[i].gender, word ? w.gender : 0);
-        EXPECT_EQ(read[i].description.has_value(), w.description != nullptr);
+        EXPECT_EQ(read[i].described, w.description != nullptr);
         if (w.description) {
-            EXPECT_EQ(*read[i].description, w.description);
+            EXPECT_EQ(read[i].description, w.description);
         }
         EXPECT_EQ(read[i].time.year, 2026);
         EXPECT_EQ(read[i].time.hour, 13);

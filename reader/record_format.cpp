@@ -1,6 +1,8 @@
 #include "reader/record_format.h"
 
-#include <cstdio>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
 
 #include "recorder/status_log.h"
 #include "recorder/status_words.h"
@@ -11,135 +13,193 @@ namespace {
 constexpr char kCsvEnd[] = "\r\n";
 constexpr char kOwnWho[] = "Ty (własny status";
 
-void AppendNumber(std::string& out, uint64_t value) {
+void AppendNumber(OutText& out, uint64_t value) {
     char digits[24];
-    const int length = std::snprintf(digits, sizeof digits, "%llu", static_cast<unsigned long long>(value));
-    out.append(digits, static_cast<std::size_t>(length));
+    // 32-bit division where it will do: this runs twice a line.
+    const auto result = value <= UINT32_MAX
+                            ? std::to_chars(digits, digits + sizeof digits, static_cast<uint32_t>(value))
+                            : std::to_chars(digits, digits + sizeof digits, value);
+    out.Append(digits, static_cast<std::size_t>(result.ptr - digits));
 }
 
 const char* KindName(RecordKind kind) { return kind == RecordKind::Own ? "own" : "contact"; }
 
 const char* GenderName(char gender) { return gender == 'f' ? "f" : gender == 'm' ? "m" : ""; }
 
-}  // namespace
+bool IsHigh(char c) { return static_cast<unsigned char>(c) >= 0x80; }
 
-void AppendCsvField(std::string& out, std::string_view utf8) {
-    if (utf8.find_first_of(",\"\r\n") == std::string_view::npos) {
-        out.append(utf8);
+// What a byte asks of a CSV field: to be converted, or to quote the field.
+enum : uint8_t { kPlain = 0, kHigh = 1, kQuoting = 2 };
+struct CsvClasses {
+    uint8_t of[256] = {};
+    constexpr CsvClasses() {
+        for (int byte = 0x80; byte < 0x100; ++byte) of[byte] = kHigh;
+        for (unsigned char byte : {',', '"', '\r', '\n'}) of[byte] = kQuoting;
+    }
+};
+constexpr CsvClasses kCsv;
+
+// Copies `text` as it is, or converted from Windows-1250.
+void AppendText(OutText& out, std::string_view text, const Cp1250Converter* from1250) {
+    if (!from1250) {
+        out.Append(text);
         return;
     }
-    out += '"';
-    for (char c : utf8) {
-        if (c == '"') out += '"';
-        out += c;
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!IsHigh(text[i])) continue;
+        out.Append(text.substr(run, i - run));
+        out.Append(from1250->HighByteUtf8(static_cast<unsigned char>(text[i])));
+        run = i + 1;
     }
-    out += '"';
+    out.Append(text.substr(run));
 }
 
-void AppendJsonString(std::string& out, std::string_view utf8) {
-    out += '"';
-    for (char c : utf8) {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (byte < 0x20 || byte == 0x7F) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-                    out += escaped;
-                } else {
-                    out += c;
-                }
+// "00" to "99", so that a time is written without dividing.
+struct DigitPairs {
+    char of[100][2] = {};
+    constexpr DigitPairs() {
+        for (int i = 0; i < 100; ++i) {
+            of[i][0] = static_cast<char>('0' + i / 10);
+            of[i][1] = static_cast<char>('0' + i % 10);
         }
     }
-    out += '"';
+};
+constexpr DigitPairs kDigits;
+
+void AppendTwoDigits(char* at, int value) { std::memcpy(at, kDigits.of[value % 100], 2); }
+
+}  // namespace
+
+void AppendCsvField(OutText& out, std::string_view text, const Cp1250Converter* from1250) {
+    uint8_t classes = kPlain;
+    for (char c : text) classes |= kCsv.of[static_cast<unsigned char>(c)];
+    if (classes == kPlain) {
+        out.Append(text);
+        return;
+    }
+    if (!(classes & kQuoting)) {
+        AppendText(out, text, from1250);
+        return;
+    }
+    out.Push('"');
+    std::size_t run = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && text[i] != '"') continue;
+        AppendText(out, text.substr(run, i - run), from1250);
+        if (i < text.size()) out.Append("\"\"", 2);
+        run = i + 1;
+    }
+    out.Push('"');
 }
 
-void AppendTime(std::string& out, const LocalTime& time) {
-    char text[32];
-    const int length = std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", time.year,
-                                     time.month, time.day, time.hour, time.minute, time.second);
-    out.append(text, static_cast<std::size_t>(length));
+void AppendJsonString(OutText& out, std::string_view text, const Cp1250Converter* from1250) {
+    out.Push('"');
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char byte = static_cast<unsigned char>(text[i]);
+        const bool plain = byte >= 0x20 && byte != '"' && byte != '\\' && byte != 0x7F;
+        if (plain) continue;
+        AppendText(out, text.substr(run, i - run), from1250);
+        run = i + 1;
+        switch (byte) {
+            case '"': out.Append("\\\"", 2); break;
+            case '\\': out.Append("\\\\", 2); break;
+            case '\n': out.Append("\\n", 2); break;
+            case '\r': out.Append("\\r", 2); break;
+            case '\t': out.Append("\\t", 2); break;
+            default: {
+                char escaped[] = "\\u00XX";
+                const char* hex = "0123456789abcdef";
+                escaped[4] = hex[byte >> 4];
+                escaped[5] = hex[byte & 15];
+                out.Append(escaped, 6);
+            }
+        }
+    }
+    AppendText(out, text.substr(run), from1250);
+    out.Push('"');
 }
 
-void RecordFormatter::Convert(std::string_view cp1250) {
-    scratch_.clear();
-    codepage_.AppendUtf8(scratch_, cp1250);
+void AppendTime(OutText& out, const LocalTime& time) {
+    char* at = out.Extend(19);
+    std::memcpy(at, "0000-00-00 00:00:00", 19);
+    AppendTwoDigits(at, time.year / 100);
+    AppendTwoDigits(at + 2, time.year % 100);
+    AppendTwoDigits(at + 5, time.month);
+    AppendTwoDigits(at + 8, time.day);
+    AppendTwoDigits(at + 11, time.hour);
+    AppendTwoDigits(at + 14, time.minute);
+    AppendTwoDigits(at + 17, time.second);
 }
 
-void RecordFormatter::AppendCsvHeader(std::string& out) const {
+std::string TimeText(const LocalTime& time) {
+    OutText text;
+    AppendTime(text, time);
+    return std::string(text.view());
+}
+
+void RecordFormatter::AppendCsvHeader(OutText& out) const {
     for (const char* field : kFields) {
-        if (field != kFields[0]) out += ',';
-        out += field;
+        if (field != kFields[0]) out.Push(',');
+        out.Append(field);
     }
-    out += kCsvEnd;
+    out.Append(kCsvEnd);
 }
 
-void RecordFormatter::AppendCsv(std::string& out, const LogRecord& r, std::string_view file) {
+void RecordFormatter::AppendCsv(OutText& out, const LogRecord& r, std::string_view file) const {
     AppendTime(out, r.time);
-    out += ',';
-    out += KindName(r.kind);
-    out += ',';
-    Convert(r.name);
-    AppendCsvField(out, scratch_);
-    out += ',';
-    Convert(r.id);
-    AppendCsvField(out, scratch_);
-    out += ',';
-    out += r.network;
-    out += ',';
+    out.Push(',');
+    out.Append(KindName(r.kind));
+    out.Push(',');
+    AppendCsvField(out, r.name, &codepage_);
+    out.Push(',');
+    AppendCsvField(out, r.id, &codepage_);
+    out.Push(',');
+    out.Append(r.network);
+    out.Push(',');
     if (r.status) AppendNumber(out, *r.status);
-    out += ',';
-    out += GenderName(r.gender);
-    out += ',';
-    if (r.description) {
-        Convert(*r.description);
-        AppendCsvField(out, scratch_);
-    }
-    out += ',';
+    out.Push(',');
+    out.Append(GenderName(r.gender));
+    out.Push(',');
+    if (r.described) AppendCsvField(out, r.description, &codepage_);
+    out.Push(',');
     AppendCsvField(out, file);
-    out += ',';
+    out.Push(',');
     AppendNumber(out, r.line);
-    out += kCsvEnd;
+    out.Append(kCsvEnd);
 }
 
-void RecordFormatter::AppendJson(std::string& out, const LogRecord& r, std::string_view file) {
-    out += "{\"time\":\"";
+void RecordFormatter::AppendJson(OutText& out, const LogRecord& r, std::string_view file) const {
+    out.Append("{\"time\":\"");
     AppendTime(out, r.time);
-    out += "\",\"kind\":\"";
-    out += KindName(r.kind);
-    out += "\",\"name\":";
-    Convert(r.name);
-    AppendJsonString(out, scratch_);
-    out += ",\"id\":";
-    Convert(r.id);
-    AppendJsonString(out, scratch_);
-    out += ",\"network\":";
+    out.Append("\",\"kind\":\"");
+    out.Append(KindName(r.kind));
+    out.Append("\",\"name\":");
+    AppendJsonString(out, r.name, &codepage_);
+    out.Append(",\"id\":");
+    AppendJsonString(out, r.id, &codepage_);
+    out.Append(",\"network\":");
     AppendJsonString(out, r.network);
-    out += ",\"status\":";
+    out.Append(",\"status\":");
     if (r.status) {
         AppendNumber(out, *r.status);
     } else {
-        out += "null";
+        out.Append("null");
     }
-    out += ",\"gender\":";
+    out.Append(",\"gender\":");
     AppendJsonString(out, GenderName(r.gender));
-    out += ",\"description\":";
-    if (r.description) {
-        Convert(*r.description);
-        AppendJsonString(out, scratch_);
+    out.Append(",\"description\":");
+    if (r.described) {
+        AppendJsonString(out, r.description, &codepage_);
     } else {
-        out += "null";
+        out.Append("null");
     }
-    out += ",\"file\":";
+    out.Append(",\"file\":");
     AppendJsonString(out, file);
-    out += ",\"line\":";
+    out.Append(",\"line\":");
     AppendNumber(out, r.line);
-    out += "}\n";
+    out.Append("}\n");
 }
 
 std::string RecordFormatter::StatusWord(uint32_t status, char gender) const {
@@ -153,35 +213,37 @@ std::string RecordFormatter::Who(const LogRecord& r) const {
     std::string who;
     if (r.kind == RecordKind::Own) {
         who = codepage_.ToUtf8(kOwnWho);
-        if (!r.network.empty()) who += ", " + r.network;
     } else {
         who = codepage_.ToUtf8(r.name) + " (" + codepage_.ToUtf8(r.id);
-        if (!r.network.empty()) who += ", " + r.network;
+    }
+    if (!r.network.empty()) {
+        who += ", ";
+        who += r.network;
     }
     return who + ")";
 }
 
-void RecordFormatter::AppendShow(std::string& out, const LogRecord& r) {
+void RecordFormatter::AppendShow(OutText& out, const LogRecord& r) const {
     AppendTime(out, r.time);
-    out += "  ";
-    out += Who(r);
+    out.Append("  ");
+    out.Append(Who(r));
     if (r.status) {
-        out += "  ";
-        out += StatusWord(*r.status, r.gender);
+        out.Append("  ");
+        out.Append(StatusWord(*r.status, r.gender));
     }
-    if (r.description) {
-        Convert(*r.description);
-        out += "  [";
-        for (char c : scratch_) {
-            if (c == '\n') {
-                out += kLogLineBreak;
-            } else {
-                out += c;
-            }
+    if (r.described) {
+        out.Append("  [");
+        const std::string& text = r.description;
+        std::size_t run = 0;
+        for (std::size_t i = 0; i <= text.size(); ++i) {
+            if (i < text.size() && text[i] != '\n') continue;
+            AppendText(out, std::string_view(text).substr(run, i - run), &codepage_);
+            if (i < text.size()) out.Append(kLogLineBreak);
+            run = i + 1;
         }
-        out += ']';
+        out.Push(']');
     }
-    out += '\n';
+    out.Push('\n');
 }
 
 }  // namespace plumeta::reader

@@ -8,17 +8,23 @@
 
 #include "codepage/codepage.h"
 #include "reader/log_reader.h"
+#include "recorder/text_builder.h"
 
 namespace plumeta::reader {
 
+// What the commands print into: built in place, written out in large pieces.
+using OutText = TextBuilder<1 << 16>;
+
 // One CSV field: quoted only where it holds a comma, a quote, CR or LF, its
-// quotes doubled.
-void AppendCsvField(std::string& out, std::string_view utf8);
+// quotes doubled. With `from1250` the text is Windows-1250 and is converted
+// on the way; without, it is UTF-8 already.
+void AppendCsvField(OutText& out, std::string_view text, const Cp1250Converter* from1250 = nullptr);
 // A JSON string, quotes included: '"', '\' and every control character
-// escaped; the rest (UTF-8) as it is.
-void AppendJsonString(std::string& out, std::string_view utf8);
+// escaped, the rest as it is (or converted, as above).
+void AppendJsonString(OutText& out, std::string_view text, const Cp1250Converter* from1250 = nullptr);
 // "YYYY-MM-DD HH:MM:SS".
-void AppendTime(std::string& out, const LocalTime& time);
+void AppendTime(OutText& out, const LocalTime& time);
+std::string TimeText(const LocalTime& time);
 
 // The fields of csv and json, in their order.
 inline constexpr const char* kFields[] = {"time",   "kind",        "name", "id",  "network",
@@ -29,13 +35,13 @@ public:
     explicit RecordFormatter(const Cp1250Converter& codepage) : codepage_(codepage) {}
 
     // Each appends one whole line: CSV rows end in CR LF, the others in LF.
-    void AppendCsvHeader(std::string& out) const;
-    void AppendCsv(std::string& out, const LogRecord& record, std::string_view file);
-    void AppendJson(std::string& out, const LogRecord& record, std::string_view file);
+    void AppendCsvHeader(OutText& out) const;
+    void AppendCsv(OutText& out, const LogRecord& record, std::string_view file) const;
+    void AppendJson(OutText& out, const LogRecord& record, std::string_view file) const;
     // "2026-12-08 18:31:36  Ania (123456, GG)  dostępna  [w domu]"; an own
     // change reads "Ty (własny status, GG)"; a description's line breaks
     // read " / ".
-    void AppendShow(std::string& out, const LogRecord& record);
+    void AppendShow(OutText& out, const LogRecord& record) const;
 
     // The status word as the history writes it, with its Polish letters,
     // lower case: "dostępna". The masculine form where the gender is not
@@ -46,10 +52,7 @@ public:
     std::string Utf8(std::string_view cp1250) const { return codepage_.ToUtf8(cp1250); }
 
 private:
-    void Convert(std::string_view cp1250);  // into scratch_
-
     const Cp1250Converter& codepage_;
-    std::string scratch_;
 };
 
 }  // namespace plumeta::reader

@@ -28,11 +28,11 @@ TEST(RecordFormat, CsvAndJsonEscaping) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.text);
-        std::string csv, json;
+        OutText csv, json;
         AppendCsvField(csv, row.text);
         AppendJsonString(json, row.text);
-        EXPECT_EQ(csv, row.csv);
-        EXPECT_EQ(json, row.json);
+        EXPECT_EQ(csv.view(), row.csv);
+        EXPECT_EQ(json.view(), row.json);
     }
 }
 

@@ -102,7 +102,7 @@ void DayTimeline::Add(const LogRecord& record) {
     const bool before = Earlier(record.time, dayStart);
     const bool that = SameDay(record.time, day_);
     if (!before && !that) return;
-    Row& row = rows_[{record.network, record.id}];
+    Row& row = rows_[{std::string(record.network), record.id}];
     if (that) {
         row.name = record.name;
         row.changes.push_back(Change{SecondOfDay(record.time), record.status, record.gender});

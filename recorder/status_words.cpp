@@ -1,15 +1,19 @@
 #include "recorder/status_words.h"
 
+#include <iterator>
+
 namespace plumeta {
 namespace {
 
 // [0] masculine (marks '0' and '2'), [1] feminine (mark '1'). The own
 // vocabulary differs from the contacts' for 33, 34, 64 and 67 on purpose.
+// The log's words carry their lengths: readers of the log look them up in
+// every line.
 struct StatusWords {
     uint32_t status;
     const char* contact[2];
     const char* own[2];
-    const char* log[2];
+    std::string_view log[2];
 };
 constexpr StatusWords kStatusWords[] = {
     {0, {"Niedostępny", "Niedostępna"}, {"Niedostępny", "Niedostępna"}, {"niedostępny", "niedostępna"}},
@@ -23,10 +27,25 @@ constexpr StatusWords kStatusWords[] = {
     {68, {"Zaraz wracam", "Zaraz wracam"}, {"Zaraz wracam", "Zaraz wracam"}, {"zaraz wracam", "zaraz wracam"}},
 };
 
+// For each first letter, the entries (bits, by index) with a log word that
+// begins with it: a reader compares only those.
+struct LogWordsByFirstLetter {
+    uint16_t entries[256] = {};
+    constexpr LogWordsByFirstLetter() {
+        for (std::size_t i = 0; i < std::size(kStatusWords); ++i) {
+            for (const std::string_view word : kStatusWords[i].log) {
+                entries[static_cast<unsigned char>(word[0])] |= static_cast<uint16_t>(1u << i);
+            }
+        }
+    }
+};
+constexpr LogWordsByFirstLetter kLogWordsByFirstLetter;
+static_assert(std::size(kStatusWords) <= 16);
+
 struct Network {
     uint32_t number;
     char text[3];  // the first two characters of its ContactNet text
-    const char* name;
+    std::string_view name;  // a literal, so also NUL-terminated
     const char* prefix;  // opens an own change's history entry
 };
 constexpr Network kNetworks[] = {
@@ -81,36 +100,48 @@ const char* OwnStatusWord(uint32_t status, char mark) {
 }
 
 const char* LogStatusWord(uint32_t status, char mark) {
-    return Lookup(status, mark, &StatusWords::log);
+    const StatusWords* words = FindStatus(status);
+    const int gender = GenderIndex(mark);
+    return words && gender >= 0 ? words->log[gender].data() : "";  // literals: NUL-terminated
 }
 
 bool HasStatusWord(uint32_t status) { return FindStatus(status) != nullptr; }
 
 const char* NetworkName(uint32_t network) {
     const Network* known = FindNetwork(network);
-    return known ? known->name : "";
+    return known ? known->name.data() : "";
 }
 
 const char* NetworkNameOfText(const char* netText) {
     if (!netText || netText[0] == '\0') return "";
     for (const Network& known : kNetworks) {
-        if (netText[0] == known.text[0] && netText[1] == known.text[1]) return known.name;
+        if (netText[0] == known.text[0] && netText[1] == known.text[1]) return known.name.data();
     }
     return "";
 }
 
 std::optional<LogWordMeaning> MatchLogWord(std::string_view text, std::size_t& length) {
-    std::optional<LogWordMeaning> found;
     length = 0;
-    for (const StatusWords& words : kStatusWords) {
-        const bool oneWord = std::string_view(words.log[0]) == words.log[1];
+    if (text.empty()) return std::nullopt;
+    std::optional<LogWordMeaning> found;
+    const unsigned candidates = kLogWordsByFirstLetter.entries[static_cast<unsigned char>(text[0])];
+    for (std::size_t i = 0; i < std::size(kStatusWords); ++i) {
+        if (!(candidates & (1u << i))) continue;
+        const StatusWords& words = kStatusWords[i];
+        // Compared in place: this runs for every line a reader reads.
+        std::size_t matched[2] = {0, 0};
         for (int form = 0; form < 2; ++form) {
             const std::string_view word = words.log[form];
-            if (word.size() > length && text.substr(0, word.size()) == word) {
-                length = word.size();
-                found = LogWordMeaning{words.status, oneWord ? '\0' : "mf"[form]};
-            }
+            if (word.size() > text.size()) continue;
+            std::size_t n = 1;
+            while (n < word.size() && word[n] == text[n]) ++n;
+            if (n == word.size()) matched[form] = n;
         }
+        // Both forms alike: one word, which tells no gender.
+        const int form = matched[1] > matched[0];
+        if (matched[form] <= length) continue;
+        length = matched[form];
+        found = LogWordMeaning{words.status, matched[0] == matched[1] ? '\0' : "mf"[form]};
     }
     return found;
 }

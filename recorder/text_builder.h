@@ -19,7 +19,13 @@ public:
     TextBuilder& operator=(const TextBuilder&) = delete;
 
     void Append(const char* bytes, std::size_t size) {
-        std::memcpy(Extend(size), bytes, size);
+        char* at = Extend(size);
+        // Most pieces are a few bytes: copied here rather than by a call.
+        if (size <= 16) {
+            for (std::size_t i = 0; i < size; ++i) at[i] = bytes[i];
+        } else {
+            std::memcpy(at, bytes, size);
+        }
     }
     void Append(std::string_view text) { Append(text.data(), text.size()); }
     void Append(const char* text) { Append(text, std::strlen(text)); }

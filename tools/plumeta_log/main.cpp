@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -160,18 +161,19 @@ class Output {
 public:
     explicit Output(std::FILE* to) : to_(to) {}
     ~Output() { Flush(); }
-    std::string& text() { return text_; }
+    plumeta::reader::OutText& text() { return *text_; }
     void MaybeFlush() {
-        if (text_.size() >= (1 << 16)) Flush();
+        if (text_->size() >= kFlushAt) Flush();
     }
     void Flush() {
-        std::fwrite(text_.data(), 1, text_.size(), to_);
-        text_.clear();
+        std::fwrite(text_->data(), 1, text_->size(), to_);
+        text_ = std::make_unique<plumeta::reader::OutText>();
     }
 
 private:
+    static constexpr std::size_t kFlushAt = 60000;  // within OutText's own room
     std::FILE* to_;
-    std::string text_;
+    std::unique_ptr<plumeta::reader::OutText> text_ = std::make_unique<plumeta::reader::OutText>();
 };
 
 // Reads every file in order; answers 1 when one could not be read, which is
@@ -206,33 +208,35 @@ int LastSeen(const Options& o, RecordFormatter& format, Output& out) {
     std::vector<std::string> descriptions;
     for (const auto& [key, seen] : table.contacts()) {
         Row row;
-        std::string time, since, last;
-        plumeta::reader::AppendTime(time, seen.last.time);
-        if (seen.onlineSince) plumeta::reader::AppendTime(since, *seen.onlineSince);
-        if (seen.lastSeenOnline) plumeta::reader::AppendTime(last, *seen.lastSeenOnline);
+        using plumeta::reader::TimeText;
+        const std::string time = TimeText(seen.last.time);
+        const std::string since = seen.onlineSince ? TimeText(*seen.onlineSince) : "";
+        const std::string last = seen.lastSeenOnline ? TimeText(*seen.lastSeenOnline) : "";
         const std::optional<uint32_t>& code = seen.last.status;
         row.cells[0] = format.Utf8(seen.name);
         row.cells[1] = format.Utf8(seen.last.id);
-        row.cells[2] = seen.last.network;
+        row.cells[2] = std::string(seen.last.network);
         row.cells[3] = time;
         row.cells[4] = code ? (o.csv ? std::to_string(*code) : format.StatusWord(*code, seen.last.gender)) : "";
         row.cells[5] = since;
         row.cells[6] = last;
         row.cells[7] = std::to_string(seen.changes);
         rows.push_back(row);
-        descriptions.push_back(seen.last.description ? format.Utf8(*seen.last.description) : "");
+        descriptions.push_back(format.Utf8(seen.last.description));
     }
-    std::string& text = out.text();
     if (o.csv) {
-        for (const char* heading : headings) text += std::string(heading) + ",";
-        text += "description\r\n";
+        for (const char* heading : headings) {
+            out.text().Append(heading);
+            out.text().Push(',');
+        }
+        out.text().Append("description\r\n");
         for (std::size_t r = 0; r < rows.size(); ++r) {
             for (const std::string& cell : rows[r].cells) {
-                plumeta::reader::AppendCsvField(text, cell);
-                text += ',';
+                plumeta::reader::AppendCsvField(out.text(), cell);
+                out.text().Push(',');
             }
-            plumeta::reader::AppendCsvField(text, descriptions[r]);
-            text += "\r\n";
+            plumeta::reader::AppendCsvField(out.text(), descriptions[r]);
+            out.text().Append("\r\n");
             out.MaybeFlush();
         }
         return status;
@@ -249,8 +253,11 @@ int LastSeen(const Options& o, RecordFormatter& format, Output& out) {
         for (const Row& row : rows) widths[c] = std::max(widths[c], width(row.cells[c]));
     }
     auto line = [&](const std::string* cells, const std::string& description) {
-        for (int c = 0; c < 8; ++c) text += cells[c] + std::string(widths[c] - width(cells[c]) + 2, ' ');
-        text += description + "\n";
+        for (int c = 0; c < 8; ++c) {
+            out.text().Append(cells[c] + std::string(widths[c] - width(cells[c]) + 2, ' '));
+        }
+        out.text().Append(description + "\n");
+        out.MaybeFlush();
     };
     std::string headingCells[8];
     for (int c = 0; c < 8; ++c) headingCells[c] = headings[c];
@@ -264,7 +271,8 @@ int Timeline(const Options& o, RecordFormatter& format, Output& out) {
     const int status = ReadAll(o, out, [&](const LogRecord& record, const std::string&) { timeline.Add(record); });
     const std::string svg = timeline.Svg(format);
     if (o.out.empty()) {
-        out.text() += svg;
+        out.Flush();
+        std::fwrite(svg.data(), 1, svg.size(), stdout);
         return status;
     }
     // Through a temporary file: a failed run leaves no half-written picture.
