@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # make_dist.sh BUILD OUT
-# Builds the release module in the folder BUILD and packs it with its notes
-# into OUT/plumeta-VERSION-win32.zip. The same commit gives the same bytes in
+# Builds the release module and plumeta-log.exe in the folder BUILD and packs
+# them with their notes into OUT/plumeta-VERSION-win32.zip. The same commit gives the same bytes in
 # any folder, at any time, for any user:
 # - SOURCE_DATE_EPOCH (the last commit's date unless set) is the PE time
 #   stamp and every packed file's time;
@@ -29,13 +29,14 @@ stage="$build/package"
 rm -rf "$stage"
 mkdir -p "$stage"
 cp "$build/plumeta.dll" "$stage/plumeta.dll"
+cp "$build/plumeta-log.exe" "$stage/plumeta-log.exe"
 iconv -f UTF-8 -t CP1250 "$src/packaging/CZYTAJ.txt" | sed 's/$/\r/' >"$stage/CZYTAJ.txt"
 if LC_ALL=C grep -n '[^[:print:][:space:]]' "$src/packaging/README.txt"; then
   echo "make_dist: packaging/README.txt must be ASCII" >&2
   exit 1
 fi
 sed 's/$/\r/' "$src/packaging/README.txt" >"$stage/README.txt"
-files=(plumeta.dll CZYTAJ.txt README.txt)
+files=(plumeta.dll plumeta-log.exe CZYTAJ.txt README.txt)
 (cd "$stage" && sha256sum "${files[@]}" >SHA256SUMS)
 files+=(SHA256SUMS)
 chmod 0644 "${files[@]/#/$stage/}"

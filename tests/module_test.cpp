@@ -139,27 +139,46 @@ std::vector<std::string> Imports(HMODULE module) {
     return imports;
 }
 
-// The release module runs on every Windows from XP SP3 on: it imports only
-// what the allow-list holds, each function checked against its documented
-// minimum Windows version there.
-TEST(ReleaseModule, ImportsOnlyWhatWindowsXPHas) {
-    const char* list = std::getenv("PLUMETA_ALLOWED_IMPORTS");
-    if (!list || !*list) GTEST_SKIP() << "a development build; the release build is checked";
-    std::ifstream in(list);
-    ASSERT_TRUE(in) << list;
+// The functions a release binary may import: "DLL!function" of every line
+// of the allow-list.
+std::set<std::string> AllowedImports(const char* list) {
     std::set<std::string> allowed;
+    std::ifstream in(list);
     for (std::string line; std::getline(in, line);) {
         std::istringstream words(line);
         std::string dll, function;
         if (line.empty() || line[0] == '#' || !(words >> dll >> function)) continue;
         allowed.insert(dll + "!" + function);
     }
-    ASSERT_NE(Module(), nullptr);
-    const std::vector<std::string> imports = Imports(Module());
+    return allowed;
+}
+
+void ExpectOnlyAllowedImports(HMODULE module, const char* list) {
+    ASSERT_NE(module, nullptr);
+    const std::set<std::string> allowed = AllowedImports(list);
+    ASSERT_FALSE(allowed.empty()) << list;
+    const std::vector<std::string> imports = Imports(module);
     EXPECT_FALSE(imports.empty());
     for (const std::string& import : imports) {
         EXPECT_TRUE(allowed.count(import)) << import << " is not on " << list;
     }
+}
+
+// What the package ships runs on every Windows from XP SP3 on: each binary
+// imports only what its allow-list holds, each function checked against its
+// documented minimum Windows version there.
+TEST(ReleaseModule, ImportsOnlyWhatWindowsXPHas) {
+    const char* list = std::getenv("PLUMETA_ALLOWED_IMPORTS");
+    if (!list || !*list) GTEST_SKIP() << "a development build; the release build is checked";
+    ExpectOnlyAllowedImports(Module(), list);
+}
+
+TEST(ReleaseTool, ImportsOnlyWhatWindowsXPHas) {
+    const char* tool = std::getenv("PLUMETA_TOOL");
+    const char* list = std::getenv("PLUMETA_TOOL_ALLOWED_IMPORTS");
+    if (!tool || !list) GTEST_SKIP() << "a development build; the release build is checked";
+    // Mapped as an image, its imports not resolved and nothing of it run.
+    ExpectOnlyAllowedImports(LoadLibraryExA(tool, nullptr, DONT_RESOLVE_DLL_REFERENCES), list);
 }
 
 TEST(ReleaseModule, IsAStrippedGuiModuleForWindowsXP) {
