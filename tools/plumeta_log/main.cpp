@@ -1,6 +1,7 @@
 // plumeta-log: reads the status logs the plug-in writes and answers in
 // UTF-8: the changes for reading, as CSV or JSON Lines, who was last seen
 // when, and a day's timeline as an SVG picture.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "reader/log_reader.h"
 #include "reader/record_format.h"
 #include "reader/timeline.h"
+#include "recorder/status_log.h"
 #include "recorder/status_words.h"
 
 #if defined(_WIN32)
@@ -222,15 +224,26 @@ int LastSeen(const Options& o, RecordFormatter& format, Output& out) {
         row.cells[6] = last;
         row.cells[7] = std::to_string(seen.changes);
         rows.push_back(row);
-        descriptions.push_back(format.Utf8(seen.last.description));
+        std::string description = format.Utf8(seen.last.description);
+        if (!o.csv) {  // a table row stays one line
+            for (std::size_t at; (at = description.find('\n')) != std::string::npos;) {
+                description.replace(at, 1, plumeta::kLogLineBreak);
+            }
+        }
+        descriptions.push_back(description);
     }
+    // By name, as a person looks for one.
+    std::vector<std::size_t> order(rows.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return rows[a].cells[0] < rows[b].cells[0]; });
     if (o.csv) {
         for (const char* heading : headings) {
             out.text().Append(heading);
             out.text().Push(',');
         }
         out.text().Append("description\r\n");
-        for (std::size_t r = 0; r < rows.size(); ++r) {
+        for (std::size_t r : order) {
             for (const std::string& cell : rows[r].cells) {
                 plumeta::reader::AppendCsvField(out.text(), cell);
                 out.text().Push(',');
@@ -262,7 +275,7 @@ int LastSeen(const Options& o, RecordFormatter& format, Output& out) {
     std::string headingCells[8];
     for (int c = 0; c < 8; ++c) headingCells[c] = headings[c];
     line(headingCells, "description");
-    for (std::size_t r = 0; r < rows.size(); ++r) line(rows[r].cells, descriptions[r]);
+    for (std::size_t r : order) line(rows[r].cells, descriptions[r]);
     return status;
 }
 
