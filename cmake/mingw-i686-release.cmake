@@ -4,16 +4,9 @@
 # APIs are not even declared; stripped, GUI subsystem, OS and subsystem
 # version 5.1 (XP). Reproducible: no build path in the binary, and the PE time
 # stamp comes from SOURCE_DATE_EPOCH, which the linker reads.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
 set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/wine-run)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-i686-common.cmake)
 add_compile_definitions(_WIN32_WINNT=0x0501 WINVER=0x0501)
 add_compile_options(-ffile-prefix-map=${CMAKE_CURRENT_LIST_DIR}/..=.)
 add_link_options(-s -Wl,--subsystem,windows:5.01 -Wl,--major-os-version,5 -Wl,--minor-os-version,1)
