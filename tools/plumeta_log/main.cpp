@@ -309,6 +309,66 @@ int Timeline(const Options& o, RecordFormatter& format, Output& out) {
     return status;
 }
 
+// Reads the command line into `o`; answers what is wrong with it, or "".
+std::string ParseOptions(const std::vector<std::string>& args, const Cp1250Converter& codepage, Options& o) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--own") {
+            o.own = true;
+        } else if (arg == "--contacts") {
+            o.contacts = true;
+        } else if (arg == "--csv") {
+            o.csv = true;
+        } else if (arg == "--year" || arg == "--contact" || arg == "--network" || arg == "--since" ||
+                   arg == "--until" || arg == "--day" || arg == "--out") {
+            if (i + 1 >= args.size()) return arg + " needs a value";
+            const std::string& given = args[++i];
+            if (arg == "--year") {
+                char* end = nullptr;
+                const long year = std::strtol(given.c_str(), &end, 10);
+                if (*end || year < 1970 || year > 9999) return "--year needs a year such as 2026";
+                o.year = static_cast<int>(year);
+            } else if (arg == "--contact") {
+                std::optional<std::string> text = codepage.ToCp1250(given);
+                if (!text || text->empty()) return "--contact needs a text in letters Windows-1250 has";
+                for (char& c : *text) c = AsciiLower(c);
+                o.contact = text;
+            } else if (arg == "--network") {
+                std::string name = given;
+                for (char& c : name) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+                if (!plumeta::NetworkNumberOfName(name)) return "--network is GG, JABBER or LAN";
+                o.network = name;
+            } else if (arg == "--out") {
+                o.out = given;
+            } else {
+                const std::optional<LocalTime> when = ParseWhen(given, arg == "--until");
+                if (!when || (arg == "--day" && given.size() != 10)) {
+                    return arg + (arg == "--day" ? " needs YYYY-MM-DD" : " needs YYYY-MM-DD or YYYY-MM-DD HH:MM[:SS]") +
+                           ", not " + given;
+                }
+                (arg == "--since" ? o.since : arg == "--until" ? o.until : o.day) = when;
+            }
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return "unknown option " + arg;
+        } else if (o.command.empty()) {
+            o.command = arg;
+        } else {
+            o.files.push_back(arg);
+        }
+    }
+    const bool listing = o.command == "show" || o.command == "csv" || o.command == "json";
+    if (!listing && o.command != "last-seen" && o.command != "timeline") {
+        return o.command.empty() ? "no command" : "unknown command " + o.command;
+    }
+    if (o.files.empty()) return "no log file given";
+    const bool filtered = o.contact || o.network || o.since || o.until || o.own || o.contacts;
+    if (!listing && filtered) return "filters are for show, csv and json";
+    if (o.csv && o.command != "last-seen") return "--csv is for last-seen";
+    if ((o.command == "timeline") != o.day.has_value()) return "--day is for timeline, which needs it";
+    if (!o.out.empty() && o.command != "timeline") return "--out is for timeline";
+    return "";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -318,73 +378,15 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stderr), _O_BINARY);
 #endif
     const std::vector<std::string> args = Arguments(argc, argv);
+    if (std::find(args.begin(), args.end(), "--help") != args.end() ||
+        std::find(args.begin(), args.end(), "-h") != args.end()) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     const Cp1250Converter codepage;
     Options o;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto value = [&](const char* name) -> std::optional<std::string> {
-            if (i + 1 >= args.size()) return std::nullopt;
-            (void)name;
-            return args[++i];
-        };
-        if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else if (arg == "--own") {
-            o.own = true;
-        } else if (arg == "--contacts") {
-            o.contacts = true;
-        } else if (arg == "--csv") {
-            o.csv = true;
-        } else if (arg == "--year" || arg == "--contact" || arg == "--network" || arg == "--since" ||
-                   arg == "--until" || arg == "--day" || arg == "--out") {
-            const std::optional<std::string> given = value(arg.c_str());
-            if (!given) return Usage(arg + " needs a value");
-            if (arg == "--year") {
-                char* end = nullptr;
-                const long year = std::strtol(given->c_str(), &end, 10);
-                if (*end || year < 1970 || year > 9999) return Usage("--year needs a year such as 2026");
-                o.year = static_cast<int>(year);
-            } else if (arg == "--contact") {
-                std::optional<std::string> text = codepage.ToCp1250(*given);
-                if (!text || text->empty()) return Usage("--contact needs a text in letters Windows-1250 has");
-                for (char& c : *text) c = AsciiLower(c);
-                o.contact = text;
-            } else if (arg == "--network") {
-                std::string name = *given;
-                for (char& c : name) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-                if (!plumeta::NetworkNumberOfName(name)) return Usage("--network is GG, JABBER or LAN");
-                o.network = name;
-            } else if (arg == "--out") {
-                o.out = *given;
-            } else {
-                const std::optional<LocalTime> when = ParseWhen(*given, arg == "--until");
-                if (!when) return Usage(arg + " needs YYYY-MM-DD or YYYY-MM-DD HH:MM[:SS], not " + *given);
-                if (arg == "--since") o.since = when;
-                if (arg == "--until") o.until = when;
-                if (arg == "--day") {
-                    if (given->size() != 10) return Usage("--day needs YYYY-MM-DD");
-                    o.day = when;
-                }
-            }
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return Usage("unknown option " + arg);
-        } else if (o.command.empty()) {
-            o.command = arg;
-        } else {
-            o.files.push_back(arg);
-        }
-    }
-    const bool listing = o.command == "show" || o.command == "csv" || o.command == "json";
-    if (!listing && o.command != "last-seen" && o.command != "timeline") {
-        return Usage(o.command.empty() ? "no command" : "unknown command " + o.command);
-    }
-    if (o.files.empty()) return Usage("no log file given");
-    const bool filtered = o.contact || o.network || o.since || o.until || o.own || o.contacts;
-    if (!listing && filtered) return Usage("filters are for show, csv and json");
-    if (o.csv && o.command != "last-seen") return Usage("--csv is for last-seen");
-    if ((o.command == "timeline") != o.day.has_value()) return Usage("--day is for timeline, which needs it");
-    if (!o.out.empty() && o.command != "timeline") return Usage("--out is for timeline");
+    const std::string problem = ParseOptions(args, codepage, o);
+    if (!problem.empty()) return Usage(problem);
 
     RecordFormatter format(codepage);
     Output out(stdout);
