@@ -139,6 +139,16 @@ std::string TimeText(const LocalTime& time) {
     return std::string(text.view());
 }
 
+std::string_view RecordFormatter::EscapedFile(std::string_view file) const {
+    if (file != file_ || fileCsv_.empty()) {
+        OutText field;
+        AppendCsvField(field, file);
+        file_ = file;
+        fileCsv_ = field.view();
+    }
+    return fileCsv_;
+}
+
 void RecordFormatter::AppendCsvHeader(OutText& out) const {
     for (const char* field : kFields) {
         if (field != kFields[0]) out.Push(',');
@@ -164,7 +174,7 @@ void RecordFormatter::AppendCsv(OutText& out, const LogRecord& r, std::string_vi
     out.Push(',');
     if (r.described) AppendCsvField(out, r.description, &codepage_);
     out.Push(',');
-    AppendCsvField(out, file);
+    out.Append(EscapedFile(file));
     out.Push(',');
     AppendNumber(out, r.line);
     out.Append(kCsvEnd);

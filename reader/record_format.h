@@ -52,7 +52,11 @@ public:
     std::string Utf8(std::string_view cp1250) const { return codepage_.ToUtf8(cp1250); }
 
 private:
+    // The file's field, escaped once: every row of a file repeats it.
+    std::string_view EscapedFile(std::string_view file) const;
+
     const Cp1250Converter& codepage_;
+    mutable std::string file_, fileCsv_;
 };
 
 }  // namespace plumeta::reader
