@@ -27,6 +27,10 @@ public:
     // those come out as U+FFFD.
     void AppendUtf8(std::string& out, std::string_view cp1250) const;
     std::string ToUtf8(std::string_view cp1250) const;
+    // The UTF-8 of one byte of 0x80..0xFF, for who converts byte by byte.
+    std::string_view HighByteUtf8(unsigned char byte) const {
+        return std::string_view(high_[byte - 0x80], highLength_[byte - 0x80]);
+    }
     // Empty when `utf8` is not valid UTF-8, or holds a character that
     // Windows-1250 has no byte for.
     std::optional<std::string> ToCp1250(std::string_view utf8) const;
