@@ -235,8 +235,8 @@ private:
 };
 
 bool IsTextColumn(uint32_t column) {
-    for (const plumeta::ColumnSpec& spec : plumeta::kColumns) {
-        if (spec.id == column) return spec.valueType == plumeta::kValueText;
+    for (const plumeta::ColumnSpec& known : plumeta::kColumns) {
+        if (known.id == column) return known.valueType == plumeta::kValueText;
     }
     return false;
 }
