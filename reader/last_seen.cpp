@@ -21,7 +21,6 @@ bool Earlier(const LocalTime& a, const LocalTime& b) { return Order(a) < Order(b
 void LastSeenTable::Add(const LogRecord& record) {
     if (record.kind != RecordKind::Contact) return;
     ContactSeen& seen = contacts_[{std::string(record.network), record.id}];
-    seen.name = record.name;
     seen.last = record;
     ++seen.changes;
     if (!record.status) return;  // a code without a word tells nothing

@@ -13,8 +13,7 @@
 namespace plumeta::reader {
 
 struct ContactSeen {
-    std::string name;      // the latest display name (Windows-1250)
-    LogRecord last;        // the latest change
+    LogRecord last;        // the latest change, with the latest display name
     uint64_t changes = 0;
     bool online = false;   // by the latest change that had a status
     std::optional<LocalTime> onlineSince;     // while online: since when

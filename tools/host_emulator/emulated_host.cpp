@@ -228,7 +228,6 @@ int32_t EmulatedHost::Deliver(const MessageRecord& message, std::string& what) {
         std::string name = request.historyName ? request.historyName : DisplayParam(entry.ext);
         if (name.empty()) name = "contact " + std::to_string(request.contact);
         ++historyCounts_[{request.folder ? request.folder : "", name}];
-        ++historyTotal_;
         what += " add history folder " + TextOrNull(request.folder) + " contact " +
                 std::to_string(request.contact) + " name " + TextOrNull(request.historyName) +
                 " entry{net " + std::to_string(entry.net) + " type " + std::to_string(entry.type) +
@@ -469,7 +468,9 @@ void EmulatedHost::ReadBack(const std::string& path, const std::string& name) {
 void EmulatedHost::PrintSummary(const std::string& logFolder) {
     if (!quiet_) SummaryLine("");
     SummaryLine("== summary");
-    SummaryLine("history entries: " + std::to_string(historyTotal_));
+    uint64_t historyTotal = 0;
+    for (const auto& group : historyCounts_) historyTotal += group.second;
+    SummaryLine("history entries: " + std::to_string(historyTotal));
     for (const auto& group : historyCounts_) {
         SummaryLine("  " + Shown(group.first.first) + " / " + Shown(group.first.second) + ": " +
                     std::to_string(group.second));

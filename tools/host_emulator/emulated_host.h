@@ -104,7 +104,6 @@ private:
     bool collectingPages_ = false;
     std::vector<PageElement> pages_;  // the latest 22000, with its moment's values
     std::map<std::pair<std::string, std::string>, uint64_t> historyCounts_;  // folder, name
-    uint64_t historyTotal_ = 0;
     Listing spoken_, warnings_;
 };
 

@@ -215,7 +215,7 @@ int LastSeen(const Options& o, RecordFormatter& format, Output& out) {
         const std::string since = seen.onlineSince ? TimeText(*seen.onlineSince) : "";
         const std::string last = seen.lastSeenOnline ? TimeText(*seen.lastSeenOnline) : "";
         const std::optional<uint32_t>& code = seen.last.status;
-        row.cells[0] = format.Utf8(seen.name);
+        row.cells[0] = format.Utf8(seen.last.name);
         row.cells[1] = format.Utf8(seen.last.id);
         row.cells[2] = std::string(seen.last.network);
         row.cells[3] = time;
