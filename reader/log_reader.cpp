@@ -324,15 +324,22 @@ bool ForEachLine(const std::string& path, const WarningSink& onWarning, OnLine o
     std::string carry;  // a line begun in an earlier chunk
     bool cut = false;
     uint64_t number = 0;
+    // The line end's CRs do not count towards the limit: a line of exactly
+    // 1 MiB loses nothing.
+    constexpr std::size_t kMaxKept = kMaxLineSize + 2;
     auto deliver = [&](std::string_view line) {
         ++number;
         for (int i = 0; i < 2 && !line.empty() && line.back() == '\r'; ++i) line.remove_suffix(1);
+        if (line.size() > kMaxLineSize) {
+            line = line.substr(0, kMaxLineSize);
+            cut = true;
+        }
         if (cut) onWarning(number, "the line is longer than 1 MiB; the rest is left out");
         cut = false;
         onLine(line, number);
     };
-    auto keep = [&](std::string_view piece) {  // into carry, up to kMaxLineSize
-        const std::size_t room = kMaxLineSize - carry.size();
+    auto keep = [&](std::string_view piece) {  // into carry, up to kMaxKept
+        const std::size_t room = kMaxKept - carry.size();
         cut = cut || piece.size() > room;
         carry.append(piece.substr(0, room));
     };
@@ -341,7 +348,7 @@ bool ForEachLine(const std::string& path, const WarningSink& onWarning, OnLine o
         if (in.bad()) return false;
         std::string_view data(chunk.get(), static_cast<std::size_t>(in.gcount()));
         for (std::size_t end; (end = data.find('\n')) != std::string_view::npos;) {
-            if (carry.empty() && end <= kMaxLineSize) {
+            if (carry.empty() && end <= kMaxKept) {
                 deliver(data.substr(0, end));
             } else {
                 keep(data.substr(0, end));

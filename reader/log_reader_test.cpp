@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <vector>
 
 namespace plumeta::reader {
@@ -68,6 +72,63 @@ TEST(LogReader, ParsesLinesByPrecedence) {
         }
         EXPECT_EQ(open, row.want.open);
     }
+}
+
+// A stamp is read only when all five of its separators are where they
+// belong: a line with any one of them wrong starts no record.
+TEST(LogReader, StampNeedsEverySeparator) {
+    const char* stamps[] = {
+        "07.03 13:05.09 ",  // the one right stamp
+        "07x03 13:05.09 ", "07.03x13:05.09 ", "07.03 13x05.09 ", "07.03 13:05x09 ", "07.03 13:05.09x",
+        "07.03x13x05x09x", "07x03 13x05x09x", "07x03x13:05x09x", "07x03x13x05.09x", "07x03x13x05x09 ",
+    };
+    for (const char* stamp : stamps) {
+        SCOPED_TRACE(stamp);
+        LogRecord record;
+        bool open = false;
+        const char* why = "";
+        const LineKind want = stamp == stamps[0] ? LineKind::Record : LineKind::Continuation;
+        EXPECT_EQ(ParseLine(std::string(stamp) + "Ania(1@GG)", record, open, why), want);
+    }
+}
+
+// A line is kept up to 1 MiB; the rest of it is left out, with a warning on
+// its line, and the next line is read as it stands.
+TEST(LogReader, LongLinesAreCutAt1MiB) {
+    constexpr std::size_t kMiB = 1 << 20;
+    const std::string head = "07.03 13:05.09 Ania(1@GG) [";
+    struct Row {
+        std::size_t size;  // of the long line, without its line end
+        bool cut;
+    };
+    const Row rows[] = {{kMiB - 1, false}, {kMiB, false}, {kMiB + 1, true}, {3 * kMiB + 7, true}};
+    const std::filesystem::path path = std::filesystem::temp_directory_path() / "plumeta-long-line.txt";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.size);
+        {
+            std::ofstream out(path, std::ios::binary);
+            out << head << std::string(row.size - head.size() - 1, 'x') << "]\r\n"
+                << "07.03 13:05.10 Ola(2@GG) [krótko]\r\n";
+        }
+        std::vector<LogRecord> records;
+        std::vector<std::string> warnings;
+        EXPECT_EQ(ReadLog(path.string(), 2026, [&](const LogRecord& r) { records.push_back(r); },
+                          [&](uint64_t line, const std::string& why) {
+                              warnings.push_back(std::to_string(line) + ": " + why);
+                          }),
+                  "");
+        ASSERT_EQ(records.size(), 2u);
+        const std::size_t kept = row.cut ? kMiB - head.size() : row.size - head.size() - 1;
+        EXPECT_EQ(records[0].description, std::string(kept, 'x'));
+        EXPECT_EQ(records[1].name, "Ola");
+        EXPECT_EQ(records[1].line, 2u);
+        EXPECT_EQ(records[1].description, "kr\xF3tko");
+        const std::vector<std::string> want =
+            row.cut ? std::vector<std::string>{"1: the line is longer than 1 MiB; the rest is left out"}
+                    : std::vector<std::string>{};
+        EXPECT_EQ(warnings, want);
+    }
+    std::filesystem::remove(path);
 }
 
 }  // namespace

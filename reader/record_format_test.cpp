@@ -47,6 +47,35 @@ LogRecord Change(int hour, int minute, uint32_t status, const char* id = "1") {
     return record;
 }
 
+// show: the time, who, the status word and the description, a line break
+// in it written as " / ".
+TEST(RecordFormat, ShowLines) {
+    const Cp1250Converter codepage;
+    const RecordFormatter format(codepage);
+    struct Row {
+        std::optional<uint32_t> status;
+        bool described;
+        const char* description;
+        const char* line;
+    };
+    const Row rows[] = {
+        {64, true, "w domu", "2026-12-08 18:00:00  Ania (1, GG)  dost\xC4\x99pna  [w domu]\n"},
+        {0, true, "", "2026-12-08 18:00:00  Ania (1, GG)  niedost\xC4\x99pna  []\n"},
+        {std::nullopt, true, "pierwsza\ndruga \xB9", "2026-12-08 18:00:00  Ania (1, GG)  [pierwsza / druga \xC4\x85]\n"},
+        {66, false, "", "2026-12-08 18:00:00  Ania (1, GG)  ukryta\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line);
+        LogRecord record = Change(18, 0, 0);
+        record.status = row.status;
+        record.described = row.described;
+        record.description = row.description;
+        OutText out;
+        format.AppendShow(out, record);
+        EXPECT_EQ(out.view(), row.line);
+    }
+}
+
 TEST(LastSeen, OnlineSinceAndLastSeenOnline) {
     LastSeenTable table;
     table.Add(Change(8, 0, 64));
@@ -96,6 +125,27 @@ TEST(Timeline, BarsFromTheDayStartToTheLastRecord) {
     EXPECT_NE(svg.find("dost\xC4\x99pna 00:00\xE2\x80\x93" "06:00"), std::string::npos);
     EXPECT_NE(svg.find("nie przeszkadza\xC4\x87 06:00\xE2\x80\x93" "12:00"), std::string::npos);
     EXPECT_NE(svg.find("2026-12-08"), std::string::npos);
+}
+
+// A row's name is the one of its latest change that day, even when a record
+// from before the day comes after it (logs given newest first).
+TEST(Timeline, NameOfTheDayOverTheOneBefore) {
+    const Cp1250Converter codepage;
+    const RecordFormatter format(codepage);
+    for (bool dayFirst : {true, false}) {
+        SCOPED_TRACE(dayFirst);
+        DayTimeline day(2026, 12, 8);
+        LogRecord before = Change(22, 0, 64);
+        before.time.day = 7;
+        before.name = "Stara";
+        LogRecord that = Change(6, 0, 34);
+        that.name = "Nowa";
+        day.Add(dayFirst ? that : before);
+        day.Add(dayFirst ? before : that);
+        const std::string svg = day.Svg(format);
+        EXPECT_NE(svg.find(">Nowa<"), std::string::npos);
+        EXPECT_EQ(svg.find("Stara"), std::string::npos);
+    }
 }
 
 }  // namespace
