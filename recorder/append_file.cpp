@@ -141,8 +141,10 @@ off_t FileSize(int file) {
 int OpenForAppend(const char* path) {
     const int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC;
     if (!IsAscii(path)) {
+        // U+FFFD stands for a byte Windows-1250 leaves unassigned: such a
+        // name has no Unicode form, and is used as it stands.
         const std::string utf8 = Cp1250Converter().ToUtf8(path);
-        return open(utf8.c_str(), flags, 0644);
+        if (utf8.find("\xEF\xBF\xBD") == std::string::npos) return open(utf8.c_str(), flags, 0644);
     }
     return open(path, flags, 0644);
 }

@@ -65,6 +65,11 @@ TEST_F(AppendFile, NamesWithPolishLetters) {
          "wiecz\xC3\xB3r \xC4\x85\xC4\x87\xC4\x99\xC5\x82\xC5\x84\xC5\x9B\xC5\xBA\xC5\xBC"},
         {"\xA5\xC6\xCA\xA3\xD1\xD3\x8C\x8F\xAF",
          "\xC4\x84\xC4\x86\xC4\x98\xC5\x81\xC5\x83\xC3\x93\xC5\x9A\xC5\xB9\xC5\xBB"},
+#if !defined(_WIN32)
+        // Bytes Windows-1250 leaves unassigned: no Unicode name, the bytes
+        // as they stand (the Windows build leaves it to the ANSI code page).
+        {"\xB3\x81\x83\x88\x90\x98", "\xB3\x81\x83\x88\x90\x98"},
+#endif
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.utf8);
@@ -72,7 +77,7 @@ TEST_F(AppendFile, NamesWithPolishLetters) {
         ASSERT_TRUE(AppendToFile((dir + row.cp1250 + ".txt").c_str(), "line\r\n"));
         EXPECT_EQ(Read(dir_ / fs::u8path(std::string(row.utf8) + ".txt")), "line\r\n");
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), std::size(rows));
 }
 
 #if !defined(_WIN32)
