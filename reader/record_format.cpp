@@ -139,6 +139,21 @@ std::string TimeText(const LocalTime& time) {
     return std::string(text.view());
 }
 
+std::string EscapeMarkup(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (char c : utf8) {
+        switch (c) {
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '&': out += "&amp;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
 std::string_view RecordFormatter::EscapedFile(std::string_view file) const {
     if (file != file_ || fileCsv_.empty()) {
         OutText field;

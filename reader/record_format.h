@@ -22,6 +22,8 @@ void AppendCsvField(OutText& out, std::string_view text, const Cp1250Converter* 
 // A JSON string, quotes included: '"', '\' and every control character
 // escaped, the rest as it is (or converted, as above).
 void AppendJsonString(OutText& out, std::string_view text, const Cp1250Converter* from1250 = nullptr);
+// A UTF-8 text for HTML or SVG: "<", ">", "&" and '"' as entities.
+std::string EscapeMarkup(std::string_view utf8);
 // "YYYY-MM-DD HH:MM:SS".
 void AppendTime(OutText& out, const LocalTime& time);
 std::string TimeText(const LocalTime& time);

@@ -50,20 +50,6 @@ bool SameDay(const LocalTime& a, const LocalTime& b) {
     return a.year == b.year && a.month == b.month && a.day == b.day;
 }
 
-std::string Escape(const std::string& utf8) {
-    std::string out;
-    for (char c : utf8) {
-        switch (c) {
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '&': out += "&amp;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
 // At most kMaxNameLength characters of a UTF-8 text.
 std::string Shortened(const std::string& utf8) {
     std::size_t characters = 0;
@@ -135,7 +121,7 @@ std::string DayTimeline::Svg(const RecordFormatter& format) const {
            " " + std::to_string(height) + "\" font-family=\"DejaVu Sans, Verdana, sans-serif\" font-size=\"13\">\n";
     svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
     svg += "<text x=\"10\" y=\"26\" font-size=\"18\" font-weight=\"bold\">" +
-           Escape(format.Utf8("Statusy kontaktów")) + ", " + date + "</text>\n";
+           EscapeMarkup(format.Utf8("Statusy kontaktów")) + ", " + date + "</text>\n";
 
     // The hour grid, labelled above the rows.
     for (int hour = 0; hour <= 24; ++hour) {
@@ -155,8 +141,8 @@ std::string DayTimeline::Svg(const RecordFormatter& format) const {
         std::stable_sort(changes.begin(), changes.end(),
                          [](const Change& a, const Change& b) { return a.second < b.second; });
         if (row->beforeTime) changes.insert(changes.begin(), Change{0, row->before, row->beforeGender});
-        svg += "<text x=\"10\" y=\"" + std::to_string(y + kBarHeight - 2) + "\">" + Escape(Shortened(name)) +
-               "<title>" + Escape(name) + "</title></text>\n";
+        svg += "<text x=\"10\" y=\"" + std::to_string(y + kBarHeight - 2) + "\">" + EscapeMarkup(Shortened(name)) +
+               "<title>" + EscapeMarkup(name) + "</title></text>\n";
         for (std::size_t i = 0; i < changes.size(); ++i) {
             const int from = changes[i].second;
             const int to = i + 1 < changes.size() ? changes[i + 1].second : std::max(end, from);
@@ -166,7 +152,7 @@ std::string DayTimeline::Svg(const RecordFormatter& format) const {
             svg += "<rect x=\"" + std::to_string(X(from)) + "\" y=\"" + std::to_string(y + 2) +
                    "\" width=\"" + std::to_string(std::max(X(to) - X(from), 1.0)) + "\" height=\"" +
                    std::to_string(kBarHeight - 2) + "\" fill=\"" + category->colour + "\"><title>" +
-                   Escape(name) + ": " + word + " " + Clock(from) + "\xE2\x80\x93" + Clock(to) +
+                   EscapeMarkup(name) + ": " + word + " " + Clock(from) + "\xE2\x80\x93" + Clock(to) +
                    "</title></rect>\n";
         }
         y += kRowHeight;
@@ -183,13 +169,13 @@ std::string DayTimeline::Svg(const RecordFormatter& format) const {
         svg += "<rect x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(legendTop) +
                "\" width=\"18\" height=\"12\" fill=\"" + category.colour + "\"/>\n";
         svg += "<text x=\"" + std::to_string(x + 24) + "\" y=\"" + std::to_string(legendTop + 11) + "\">" +
-               Escape(label) + "</text>\n";
+               EscapeMarkup(label) + "</text>\n";
         x += 46 + static_cast<int>(label.size()) * 7;
     }
     svg += "<rect x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(legendTop) +
            "\" width=\"18\" height=\"12\" fill=\"#ffffff\" stroke=\"#b0b0b0\"/>\n";
     svg += "<text x=\"" + std::to_string(x + 24) + "\" y=\"" + std::to_string(legendTop + 11) + "\">" +
-           Escape(format.StatusWord(kUnavailable, 'm')) + "</text>\n";
+           EscapeMarkup(format.StatusWord(kUnavailable, 'm')) + "</text>\n";
     svg += "</svg>\n";
     return svg;
 }
