@@ -6,12 +6,14 @@
 # the file's modification time, a missing file (exit 1, reported after the
 # others) and bad usage (exit 2).
 set -u
+# Never a browser or a message box from a test.
+export PLUMETA_LOG_NO_OPEN=1
 folder=$1
 shift
 failed=0
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cp "$folder"/old_style.txt "$folder"/tricky_names.txt "$folder"/clock_set_back.txt "$work"/
+cp "$folder"/old_style.txt "$folder"/tricky_names.txt "$folder"/clock_set_back.txt "$folder"/report.txt "$work"/
 cd "$work"
 fail() { echo "FAIL: $*"; failed=1; }
 same() {  # EXPECTED ACTUAL WHAT
@@ -41,6 +43,43 @@ status=$?
 [ "$status" = 1 ] || fail "missing file: exit $status"
 [ "$(tail -n 1 show.err)" = "no_such.txt: cannot be read" ] || fail "missing file: $(cat show.err)"
 [ "$(wc -l <show.out)" = 3 ] || fail "missing file: the other file's 3 changes, got $(wc -l <show.out)"
+
+# report: the facts the page carries for programs (data-*), on a morning
+# whose shares are known: the log covers Monday 08:00-12:00.
+"$@" report --year 2026 --out report.html report.txt 2>report.err || fail "report exit $?"
+facts() {
+  LC_ALL=C awk '
+    /data-records=/ { sub(/.*data-records="/, ""); sub(/".*/, ""); printf "records %s\n", $0 }
+    /data-skipped=/ { sub(/.*data-skipped="/, ""); sub(/".*/, ""); printf "skipped %s\n", $0 }
+    /^<section class="contact"/ {
+      line = $0; out = "contact"
+      n = split("network id changes online-since last-seen", names, " ")
+      for (i = 1; i <= n; i++) {
+        value = "-"
+        if (match(line, names[i] "=\"[^\"]*\"")) value = substr(line, RSTART + length(names[i]) + 2, RLENGTH - length(names[i]) - 3)
+        out = out " " names[i] "=" value
+      }
+      match(line, /data-heat="[^"]*"/); split(substr(line, RSTART + 11, RLENGTH - 12), heat, ",")
+      shown = ""
+      for (h = 1; h <= 168; h++) if (heat[h] > 0) shown = shown " " (h - 1) ":" heat[h]
+      print out " heat" shown
+    }
+    /^<li data-time=/ { sub(/^<li data-time="/, ""); sub(/"><time>[^<]*<\/time> /, " "); sub(/<\/li>$/, ""); print "  " $0 }
+  ' "$1"
+}
+facts report.html >report.facts
+same "$folder/report.facts" report.facts report.facts
+grep -q '^report.txt:5: a stamped line without &quot;(&quot;$' report.html || fail "report: the skipped line is not listed"
+printf '' >empty.txt
+"$@" report --out empty.html empty.txt || fail "report of an empty log: exit $?"
+grep -q 'Dziennik jest pusty' empty.html || fail "report of an empty log does not say so"
+
+# Log files dropped on the program (no command): the report beside the
+# first file, its path printed, nothing opened.
+cp report.txt dropped.txt
+PLUMETA_LOG_NO_OPEN=1 "$@" dropped.txt old_style.txt >dropped.out 2>/dev/null || fail "drop: exit $?"
+grep -q 'dropped\.html' dropped.out || fail "drop: no path printed: $(cat dropped.out)"
+grep -q 'data-records="14"' dropped.html || fail "drop: dropped.html does not hold both files"
 
 # Bad usage: exit 2 with the usage.
 for usage in "" "show" "frobnicate x.txt" "csv --since 2026-13-01 x.txt" "csv --network ICQ x.txt" \

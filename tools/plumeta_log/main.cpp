@@ -1,6 +1,8 @@
 // plumeta-log: reads the status logs the plug-in writes and answers in
 // UTF-8: the changes for reading, as CSV or JSON Lines, who was last seen
-// when, and a day's timeline as an SVG picture.
+// when, a day's timeline as an SVG picture, and a report page. Log files
+// dropped on it (given with no command) make the report beside the first,
+// which it then opens.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +18,7 @@
 #include "reader/last_seen.h"
 #include "reader/log_reader.h"
 #include "reader/record_format.h"
+#include "reader/report.h"
 #include "reader/timeline.h"
 #include "recorder/status_log.h"
 #include "recorder/status_words.h"
@@ -50,11 +53,20 @@ constexpr char kUsage[] =
     "             last seen online (the last change from online to 0 or 1), and\n"
     "             the number of changes; --csv for CSV\n"
     "  timeline   --day YYYY-MM-DD [--out FILE.svg]: that day as an SVG picture\n"
+    "  report     [--out FILE.html]: one HTML page of the whole log: per contact a\n"
+    "             week heat map of when it is online, online now or last seen,\n"
+    "             its changes and descriptions; the last 7 days as timelines;\n"
+    "             the user's own changes\n"
+    "\n"
+    "plumeta-log FILE... (log files and no command, as when they are dropped on\n"
+    "it) writes their report as NAME.html beside the first file (or in the\n"
+    "temporary folder when that one cannot be written), prints its path and, on\n"
+    "Windows, opens it in the browser unless PLUMETA_LOG_NO_OPEN is set.\n"
     "\n"
     "Options:\n"
     "  --year YYYY        the year of each file's last record (default: the year\n"
     "                     of the file's modification time)\n"
-    "  --contact TEXT     show, csv, json: only contacts whose name or identifier\n"
+    "  --contact TEXT     show, csv, json, report: only contacts whose name or identifier\n"
     "                     holds TEXT (ASCII letters in either case)\n"
     "  --network NAME     only GG, JABBER or LAN\n"
     "  --since WHEN       from this date (YYYY-MM-DD) or date-time (YYYY-MM-DD HH:MM[:SS])\n"
@@ -80,7 +92,17 @@ constexpr char kUsage[] =
     "    before; a step back within one day is no year change.\n"
     "\n"
     "Exit status: 0 every file was read (skipped lines are warnings); 1 a file\n"
-    "is missing or unreadable (reported as FILE: ... after the others); 2 bad usage.\n";
+    "is missing or unreadable (reported as FILE: ... after the others), or the\n"
+    "output cannot be written; 2 bad usage.\n";
+
+constexpr const char* kCommands[] = {"show", "csv", "json", "last-seen", "timeline", "report"};
+
+// What a double-click without files says (Windows), in Polish like the
+// plug-in; UTF-8.
+constexpr char kDropHelp[] =
+    "Upu\xC5\x9B\xC4\x87 plik dziennika (statusy.txt) na plumeta-log.exe: powstanie strona z "
+    "raportem, kt\xC3\xB3ra otworzy si\xC4\x99 w przegl\xC4\x85" "darce.\n\n"
+    "W wierszu polece\xC5\x84: plumeta-log --help";
 
 int Usage(const std::string& problem) {
     std::fprintf(stderr, "plumeta-log: %s\n\n%s", problem.c_str(), kUsage);
@@ -279,33 +301,125 @@ int LastSeen(const Options& o, RecordFormatter& format, Output& out) {
     return status;
 }
 
-int Timeline(const Options& o, RecordFormatter& format, Output& out) {
-    plumeta::reader::DayTimeline timeline(o.day->year, o.day->month, o.day->day);
-    const int status = ReadAll(o, out, [&](const LogRecord& record, const std::string&) { timeline.Add(record); });
-    const std::string svg = timeline.Svg(format);
-    if (o.out.empty()) {
-        out.Flush();
-        std::fwrite(svg.data(), 1, svg.size(), stdout);
-        return status;
-    }
-    // Through a temporary file: a failed run leaves no half-written picture.
-    const std::filesystem::path target = std::filesystem::u8path(o.out);
+// Writes `content` to `path` (UTF-8) through a temporary file, so that a
+// failed run leaves no half-written file. Answers whether it was written.
+bool WriteWhole(const std::string& path, const std::string& content) {
+    const std::filesystem::path target = std::filesystem::u8path(path);
     std::filesystem::path temporary = target;
     temporary += ".part";
     {
         std::ofstream file(temporary, std::ios::binary);
-        file << svg;
-        if (!file) {
-            std::fprintf(stderr, "plumeta-log: cannot write %s\n", o.out.c_str());
-            return 1;
-        }
+        file << content;
+        if (!file) return false;
     }
     std::error_code error;
     std::filesystem::rename(temporary, target, error);
-    if (error) {
+    if (error) std::filesystem::remove(temporary, error);
+    return !error;
+}
+
+// Prints `content`, or writes it to o.out.
+int Emit(const Options& o, Output& out, const std::string& content, int status) {
+    if (o.out.empty()) {
+        out.Flush();
+        std::fwrite(content.data(), 1, content.size(), stdout);
+        return status;
+    }
+    if (!WriteWhole(o.out, content)) {
         std::fprintf(stderr, "plumeta-log: cannot write %s\n", o.out.c_str());
         return 1;
     }
+    return status;
+}
+
+int Timeline(const Options& o, RecordFormatter& format, Output& out) {
+    plumeta::reader::DayTimeline timeline(o.day->year, o.day->month, o.day->day);
+    const int status = ReadAll(o, out, [&](const LogRecord& record, const std::string&) { timeline.Add(record); });
+    return Emit(o, out, timeline.Svg(format), status);
+}
+
+// The report page of o.files into `html`: two passes, the second for the
+// timelines of the log's last days. Answers 1 when a file could not be read.
+int BuildReport(const Options& o, const RecordFormatter& format, std::string& html) {
+    plumeta::reader::Report report;
+    std::vector<std::string> unreadable;
+    for (const std::string& file : o.files) {
+        const std::string problem = plumeta::reader::ReadLog(
+            file, o.year,
+            [&](const LogRecord& record) {
+                if (Passes(o, record)) report.Add(record);
+            },
+            [&](uint64_t line, const std::string& why) {
+                std::fprintf(stderr, "%s:%llu: %s\n", file.c_str(), static_cast<unsigned long long>(line),
+                             why.c_str());
+                report.AddSkipped(file, line, why);
+            });
+        report.AddFile(file, problem);
+        if (!problem.empty()) unreadable.push_back(file + ": " + problem);
+    }
+    report.StartTimelines();
+    for (const std::string& file : o.files) {
+        plumeta::reader::ReadLog(
+            file, o.year,
+            [&](const LogRecord& record) {
+                if (Passes(o, record)) report.AddToTimelines(record);
+            },
+            [](uint64_t, const std::string&) {});
+    }
+    report.FinishTimelines();
+    html = report.Html(format);
+    for (const std::string& problem : unreadable) std::fprintf(stderr, "%s\n", problem.c_str());
+    return unreadable.empty() ? 0 : 1;
+}
+
+int Report(const Options& o, const RecordFormatter& format, Output& out) {
+    std::string html;
+    const int status = BuildReport(o, format, html);
+    return Emit(o, out, html, status);
+}
+
+#if defined(_WIN32)
+std::wstring Wide(const std::string& utf8) { return std::filesystem::u8path(utf8).wstring(); }
+
+// Whether pages may be opened and boxes shown: not for tests.
+bool MayOpen() { return std::getenv("PLUMETA_LOG_NO_OPEN") == nullptr; }
+#endif
+
+// Log files dropped on the program: their report beside the first file, or
+// in the temporary folder; its path printed, and on Windows the page opened.
+int Dropped(const std::vector<std::string>& files, const RecordFormatter& format) {
+    Options o;
+    o.command = "report";
+    o.files = files;
+    std::string html;
+    const int status = BuildReport(o, format, html);
+    const std::filesystem::path first = std::filesystem::u8path(files.front());
+    const std::filesystem::path name = std::filesystem::u8path(first.stem().u8string() + ".html");
+    std::error_code error;
+    const std::filesystem::path temporary = std::filesystem::temp_directory_path(error);
+    std::string written;
+    for (const std::filesystem::path& folder : {first.parent_path(), error ? first.parent_path() : temporary}) {
+        const std::string path = (folder / name).u8string();
+        if (WriteWhole(path, html)) {
+            written = std::filesystem::absolute(std::filesystem::u8path(path), error).u8string();
+            break;
+        }
+    }
+    if (written.empty()) {
+        const std::string problem = "plumeta-log: cannot write " + name.u8string() + " beside " +
+                                    files.front() + " nor in the temporary folder";
+#if defined(_WIN32)
+        if (MayOpen()) MessageBoxW(nullptr, Wide(problem).c_str(), L"plumeta-log", MB_OK | MB_ICONERROR);
+#endif
+        std::fprintf(stderr, "%s\n", problem.c_str());
+        return 1;
+    }
+    std::printf("%s\n", written.c_str());
+#if defined(_WIN32)
+    if (MayOpen()) {
+        ShellExecuteW(nullptr, L"open", Wide(written).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    }
+#endif
     return status;
 }
 
@@ -357,15 +471,15 @@ std::string ParseOptions(const std::vector<std::string>& args, const Cp1250Conve
         }
     }
     const bool listing = o.command == "show" || o.command == "csv" || o.command == "json";
-    if (!listing && o.command != "last-seen" && o.command != "timeline") {
+    if (!listing && o.command != "last-seen" && o.command != "timeline" && o.command != "report") {
         return o.command.empty() ? "no command" : "unknown command " + o.command;
     }
     if (o.files.empty()) return "no log file given";
     const bool filtered = o.contact || o.network || o.since || o.until || o.own || o.contacts;
-    if (!listing && filtered) return "filters are for show, csv and json";
+    if (!listing && o.command != "report" && filtered) return "filters are for show, csv, json and report";
     if (o.csv && o.command != "last-seen") return "--csv is for last-seen";
     if ((o.command == "timeline") != o.day.has_value()) return "--day is for timeline, which needs it";
-    if (!o.out.empty() && o.command != "timeline") return "--out is for timeline";
+    if (!o.out.empty() && o.command != "timeline" && o.command != "report") return "--out is for timeline and report";
     return "";
 }
 
@@ -378,20 +492,41 @@ int main(int argc, char** argv) {
     _setmode(_fileno(stderr), _O_BINARY);
 #endif
     const std::vector<std::string> args = Arguments(argc, argv);
+#if defined(_WIN32)
+    // Started from Explorer (a double-click, or files dropped on it), the
+    // console is this program's alone: a double-click gets a box saying what
+    // to do, a drop loses the console at once.
+    DWORD consoleProcesses[2];
+    const bool fromExplorer = MayOpen() && GetConsoleProcessList(consoleProcesses, 2) == 1;
+    if (fromExplorer && args.empty()) {
+        FreeConsole();
+        MessageBoxW(nullptr, Wide(kDropHelp).c_str(), L"plumeta-log", MB_OK | MB_ICONINFORMATION);
+        return 0;
+    }
+#endif
     if (std::find(args.begin(), args.end(), "--help") != args.end() ||
         std::find(args.begin(), args.end(), "-h") != args.end()) {
         std::fputs(kUsage, stdout);
         return 0;
     }
     const Cp1250Converter codepage;
+    RecordFormatter format(codepage);
+    std::error_code error;
+    if (!args.empty() && std::find(std::begin(kCommands), std::end(kCommands), args[0]) == std::end(kCommands) &&
+        args[0][0] != '-' && std::filesystem::is_regular_file(std::filesystem::u8path(args[0]), error)) {
+#if defined(_WIN32)
+        if (fromExplorer) FreeConsole();
+#endif
+        return Dropped(args, format);
+    }
     Options o;
     const std::string problem = ParseOptions(args, codepage, o);
     if (!problem.empty()) return Usage(problem);
 
-    RecordFormatter format(codepage);
     Output out(stdout);
     if (o.command == "last-seen") return LastSeen(o, format, out);
     if (o.command == "timeline") return Timeline(o, format, out);
+    if (o.command == "report") return Report(o, format, out);
     if (o.command == "csv") format.AppendCsvHeader(out.text());
     return ReadAll(o, out, [&](const LogRecord& record, const std::string& file) {
         if (!Passes(o, record)) return;

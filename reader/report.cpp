@@ -1,0 +1,333 @@
+#include "reader/report.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <tuple>
+
+#include "recorder/status_log.h"
+
+namespace plumeta::reader {
+namespace {
+
+constexpr int kHourSeconds = 3600;
+constexpr int kWeekHours = 168;
+
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+int64_t DaysFromCivil(int year, int month, int day) {
+    year -= month <= 2;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const int64_t yearOfEra = year - era * 400;
+    const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+int64_t Seconds(const LocalTime& t) {
+    return DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
+}
+
+// The hour of the week, Monday 00-01 being 0 (1970-01-01 was a Thursday).
+int HourOfWeek(int64_t seconds) {
+    const int64_t hours = seconds / kHourSeconds;
+    const int64_t days = hours / 24;
+    return static_cast<int>(((days + 3) % 7 + 7) % 7 * 24 + hours % 24);
+}
+
+// Spreads [from, to) over the hours of the week.
+template <typename Bins>
+void AddSpan(Bins& bins, int64_t from, int64_t to) {
+    while (from < to) {
+        const int64_t next = std::min(to, (from / kHourSeconds + 1) * kHourSeconds);
+        bins[HourOfWeek(from)] += static_cast<uint32_t>(next - from);
+        from = next;
+    }
+}
+
+// The date `back` days before `day`.
+LocalTime DayBefore(const LocalTime& day, int back) {
+    const int64_t days = DaysFromCivil(day.year, day.month, day.day) - back;
+    // Civil date from days (the inverse of DaysFromCivil).
+    const int64_t z = days + 719468;
+    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+    const int64_t dayOfEra = z - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t mp = (5 * dayOfYear + 2) / 153;
+    LocalTime result;
+    result.day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
+    result.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    result.year = static_cast<int>(yearOfEra + era * 400 + (result.month <= 2));
+    return result;
+}
+
+std::string DateText(const LocalTime& t) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", t.year, t.month, t.day);
+    return text;
+}
+
+// The page's texts are written here in UTF-8 (the sources are converted to
+// Windows-1250 on the way, so they go back through the formatter).
+constexpr const char* kDayNames[] = {"Pn", "Wt", "Śr", "Cz", "Pt", "So", "Nd"};
+
+constexpr char kStyle[] =
+    "body{font-family:'DejaVu Sans',Verdana,sans-serif;font-size:14px;margin:1.5em auto;max-width:1100px;"
+    "padding:0 1em;color:#222}"
+    "h1{font-size:1.6em}h2{margin-top:2em;border-bottom:1px solid #ccc}"
+    ".contact{border:1px solid #ddd;border-radius:6px;padding:.6em 1em;margin:1em 0;"
+    "display:grid;grid-template-columns:400px 1fr;gap:.4em 1.5em}"
+    ".contact h3{grid-column:1/3;margin:.2em 0}.contact small{color:#666;font-weight:normal}"
+    ".online{color:#2e9e44;font-weight:bold}.facts p{margin:.2em 0}"
+    "ul{margin:.2em 0;padding-left:1.2em}li time,td time{color:#666;white-space:nowrap}"
+    "pre{background:#f6f6f6;padding:.5em;overflow:auto}"
+    "table{border-collapse:collapse}td,th{border-bottom:1px solid #e4e4e4;padding:.2em .8em;text-align:left}"
+    "details{margin:.5em 0}summary{cursor:pointer;font-weight:bold}svg{max-width:100%;height:auto}";
+
+}  // namespace
+
+void Report::AddFile(const std::string& file, const std::string& problem) { files_.emplace_back(file, problem); }
+
+void Report::AddSkipped(const std::string& file, uint64_t line, const std::string& why) {
+    if (skippedCount_++ < kMaxSkipped) skipped_.push_back(file + ":" + std::to_string(line) + ": " + why);
+}
+
+void Report::Add(const LogRecord& record) {
+    ++records_;
+    if (!first_ || Earlier(record.time, *first_)) first_ = record.time;
+    if (!last_ || Earlier(*last_, record.time)) last_ = record.time;
+    if (record.kind == RecordKind::Own) {
+        own_.push_back(record);
+        if (own_.size() > kMaxOwnChanges) {
+            own_.pop_front();
+            ++olderOwn_;
+        }
+        return;
+    }
+    seen_.Add(record);
+    Contact& contact = contacts_[{std::string(record.network), record.id}];
+    if (record.described && !record.description.empty() && record.description != contact.lastDescription) {
+        contact.descriptions.push_back({record.time, record.description});
+        if (contact.descriptions.size() > kMaxDescriptions) {
+            contact.descriptions.pop_front();
+            ++contact.olderDescriptions;
+        }
+    }
+    // A change without one clears the description: setting the same again is
+    // setting it.
+    contact.lastDescription = record.described ? std::optional<std::string>(record.description) : std::nullopt;
+    if (!record.status) return;  // a code without a word tells nothing
+    const int64_t now = Seconds(record.time);
+    const bool online = IsOnline(*record.status);
+    if (contact.online && !online) AddSpan(contact.onlineSeconds, contact.onlineFrom, now);
+    if (online && !contact.online) contact.onlineFrom = now;
+    contact.online = online;
+}
+
+void Report::StartTimelines() {
+    timelines_.clear();
+    if (!last_) return;
+    for (int back = 0; back < kTimelineDays; ++back) {
+        const LocalTime day = DayBefore(*last_, back);
+        timelines_.emplace_back(day.year, day.month, day.day);
+    }
+}
+
+void Report::AddToTimelines(const LogRecord& record) {
+    if (timelines_.empty()) return;
+    const LocalTime oldest = DayBefore(*last_, kTimelineDays - 1);
+    if (record.kind == RecordKind::Contact && Earlier(record.time, oldest)) {
+        const auto [at, added] = beforeTimelines_.try_emplace({std::string(record.network), record.id}, record);
+        if (!added && !Earlier(record.time, at->second.time)) at->second = record;
+        return;
+    }
+    for (DayTimeline& timeline : timelines_) timeline.Add(record);
+}
+
+void Report::FinishTimelines() {
+    for (DayTimeline& timeline : timelines_) {
+        for (const auto& [key, record] : beforeTimelines_) timeline.Add(record);
+    }
+    beforeTimelines_.clear();
+}
+
+std::string Report::Html(const RecordFormatter& format) const {
+    auto text = [&](const char* utf8InSource) { return EscapeMarkup(format.Utf8(utf8InSource)); };
+    auto from1250 = [&](const std::string& cp1250) { return EscapeMarkup(format.Utf8(cp1250)); };
+    std::string html;
+    html += "<!DOCTYPE html>\n<html lang=\"pl\">\n<head>\n<meta charset=\"utf-8\">\n";
+    html += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
+    html += "<title>" + text("Statusy kontaktów") + "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n";
+    html += "<h1>" + text("Statusy kontaktów") + "</h1>\n";
+
+    // What was read.
+    html += "<section id=\"read\">\n<p>" + text("Pliki: ");
+    for (std::size_t i = 0; i < files_.size(); ++i) {
+        html += (i ? ", " : "") + std::string("<code>") + EscapeMarkup(files_[i].first) + "</code>";
+        if (!files_[i].second.empty()) html += " (" + text("nie można odczytać: ") + EscapeMarkup(files_[i].second) + ")";
+    }
+    html += "</p>\n";
+    if (first_) {
+        html += "<p>" + text("Okres: ") + TimeText(*first_) + " \xE2\x80\x93 " + TimeText(*last_) + "</p>\n";
+    }
+    html += "<p data-records=\"" + std::to_string(records_) + "\">" + text("Zmian: ") + std::to_string(records_) +
+            "</p>\n";
+    html += "<p data-skipped=\"" + std::to_string(skippedCount_) + "\">" + text("Pominięte wiersze: ") +
+            std::to_string(skippedCount_);
+    if (skippedCount_ > skipped_.size()) {
+        html += text(" (pierwsze ") + std::to_string(skipped_.size()) + ")";
+    }
+    html += "</p>\n";
+    if (!skipped_.empty()) {
+        html += "<pre>\n";
+        for (const std::string& line : skipped_) html += EscapeMarkup(line) + "\n";
+        html += "</pre>\n";
+    }
+    html += "</section>\n";
+    if (records_ == 0) {
+        html += "<p><strong>" + text("Dziennik jest pusty: nie ma w nim żadnej zmiany statusu.") +
+                "</strong></p>\n</body>\n</html>\n";
+        return html;
+    }
+
+    // The hours of the week the log covers, for the shares.
+    std::array<uint32_t, kWeekHours> covered{};
+    const int64_t end = Seconds(*last_);
+    AddSpan(covered, Seconds(*first_), end);
+
+    // Contacts by last seen, newest first: online now, then by the last time
+    // online, then those never seen online, by their last change.
+    struct Entry {
+        const ContactSeen* seen;
+        const Contact* contact;
+        std::string name;  // UTF-8
+    };
+    std::vector<Entry> entries;
+    for (const auto& [key, seen] : seen_.contacts()) {
+        entries.push_back({&seen, &contacts_.at(key), format.Utf8(seen.last.name)});
+    }
+    auto rank = [](const Entry& e) {
+        const ContactSeen& s = *e.seen;
+        const LocalTime& when = s.online ? s.last.time : s.lastSeenOnline ? *s.lastSeenOnline : s.last.time;
+        return std::make_tuple(s.online ? 2 : s.lastSeenOnline ? 1 : 0, when.year, when.month, when.day, when.hour,
+                               when.minute, when.second);
+    };
+    std::stable_sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+        const auto ra = rank(a), rb = rank(b);
+        return ra != rb ? ra > rb : a.name < b.name;
+    });
+
+    // The hours the log covers, grey under the shares; the others white.
+    std::string coveredPath = "<path fill=\"#e8e8e8\" d=\"";
+    for (int h = 0; h < kWeekHours; ++h) {
+        if (covered[h]) coveredPath += "M" + std::to_string(3 + h % 24) + " " + std::to_string(1 + h / 24) + "h1v1h-1z";
+    }
+    coveredPath += "\"/>";
+
+    html += "<h2>" + text("Kontakty") + "</h2>\n";
+    for (const Entry& e : entries) {
+        const ContactSeen& seen = *e.seen;
+        std::array<uint32_t, kWeekHours> online = e.contact->onlineSeconds;
+        if (e.contact->online) AddSpan(online, e.contact->onlineFrom, end);
+        std::string heat;
+        int percent[kWeekHours];
+        for (int h = 0; h < kWeekHours; ++h) {
+            percent[h] = covered[h] ? static_cast<int>((static_cast<uint64_t>(online[h]) * 100 + covered[h] / 2) /
+                                                       covered[h])
+                                    : 0;
+            heat += (h ? "," : "") + std::to_string(percent[h]);
+        }
+        html += "<section class=\"contact\" data-network=\"" + std::string(seen.last.network) + "\" data-id=\"" +
+                from1250(seen.last.id) + "\" data-changes=\"" + std::to_string(seen.changes) + "\"";
+        if (seen.onlineSince) html += " data-online-since=\"" + TimeText(*seen.onlineSince) + "\"";
+        if (seen.lastSeenOnline) html += " data-last-seen=\"" + TimeText(*seen.lastSeenOnline) + "\"";
+        html += " data-heat=\"" + heat + "\">\n";
+        html += "<h3>" + EscapeMarkup(e.name) + " <small>(" + from1250(seen.last.id);
+        if (!seen.last.network.empty()) html += ", " + std::string(seen.last.network);
+        html += ")</small></h3>\n<div class=\"facts\">\n";
+        if (seen.onlineSince) {
+            html += "<p class=\"online\">" + text("W sieci od ") + TimeText(*seen.onlineSince) + "</p>\n";
+        } else if (seen.lastSeenOnline) {
+            html += "<p>" + text("Ostatnio w sieci: ") + TimeText(*seen.lastSeenOnline) + "</p>\n";
+        } else {
+            html += "<p>" + text("Nie widziany w sieci") + "</p>\n";
+        }
+        if (seen.last.status) {
+            html += "<p>" + text("Status: ") + EscapeMarkup(format.StatusWord(*seen.last.status, seen.last.gender)) +
+                    " (" + TimeText(seen.last.time) + ")</p>\n";
+        }
+        html += "<p>" + text("Zmian: ") + std::to_string(seen.changes) + "</p>\n";
+        // The week: a row a day, an hour a cell, darker for a larger share.
+        html += "<svg class=\"heat\" viewBox=\"0 0 27 8.2\" width=\"378\" height=\"115\" font-size=\".55\">"
+                "<title>" + text("Udział każdej godziny tygodnia w sieci") + "</title>"
+                "<rect x=\"3\" y=\"1\" width=\"24\" height=\"7\" fill=\"#ffffff\" stroke=\"#dddddd\" "
+                "stroke-width=\".05\"/>" + coveredPath;
+        for (int d = 0; d < 7; ++d) {
+            html += "<text x=\"0\" y=\"" + std::to_string(d + 1) + ".75\">" + text(kDayNames[d]) + "</text>";
+        }
+        for (int hour = 0; hour < 24; hour += 6) {
+            html += "<text x=\"" + std::to_string(3 + hour) + "\" y=\".7\">" + std::to_string(hour) + "</text>";
+        }
+        for (int level = 1; level <= 10; ++level) {
+            std::string path;
+            for (int h = 0; h < kWeekHours; ++h) {
+                if (percent[h] == 0 || (percent[h] + 9) / 10 != level) continue;
+                path += "M" + std::to_string(3 + h % 24) + " " + std::to_string(1 + h / 24) + "h1v1h-1z";
+            }
+            if (!path.empty()) {
+                html += "<path fill=\"#2e9e44\" fill-opacity=\"" + std::to_string(level / 10) + "." +
+                        std::to_string(level % 10) + "\" d=\"" + path + "\"/>";
+            }
+        }
+        html += "</svg>\n</div>\n<div>\n";
+        const std::deque<Described>& described = e.contact->descriptions;
+        if (described.empty()) {
+            html += "<p>" + text("Bez opisów") + "</p>\n";
+        } else {
+            html += "<ul class=\"descriptions\">\n";
+            for (auto it = described.rbegin(); it != described.rend(); ++it) {
+                std::string shown = format.Utf8(it->text);
+                for (std::size_t at; (at = shown.find('\n')) != std::string::npos;) shown.replace(at, 1, kLogLineBreak);
+                html += "<li data-time=\"" + TimeText(it->time) + "\"><time>" + TimeText(it->time) + "</time> " +
+                        EscapeMarkup(shown) + "</li>\n";
+            }
+            html += "</ul>\n";
+            if (e.contact->olderDescriptions) {
+                html += "<p>" + text("i starszych: ") + std::to_string(e.contact->olderDescriptions) + "</p>\n";
+            }
+        }
+        html += "</div>\n</section>\n";
+    }
+
+    // The last seven days, the newest open.
+    html += "<h2>" + text("Ostatnie dni") + "</h2>\n";
+    for (std::size_t i = 0; i < timelines_.size(); ++i) {
+        std::string svg = timelines_[i].Svg(format);
+        if (svg.compare(0, 5, "<?xml") == 0) svg.erase(0, svg.find('\n') + 1);
+        html += std::string(i == 0 ? "<details open>" : "<details>") + "<summary>" +
+                DateText(DayBefore(*last_, static_cast<int>(i))) + "</summary>\n" + svg + "</details>\n";
+    }
+
+    // The user's own changes, newest first.
+    html += "<h2>" + text("Twoje zmiany") + "</h2>\n";
+    if (own_.empty()) {
+        html += "<p>" + text("Brak") + "</p>\n";
+    } else {
+        html += "<table class=\"own\">\n<tr><th>" + text("Czas") + "</th><th>" + text("Sieć") + "</th><th>" +
+                text("Status") + "</th><th>" + text("Opis") + "</th></tr>\n";
+        for (auto it = own_.rbegin(); it != own_.rend(); ++it) {
+            std::string description = format.Utf8(it->description);
+            for (std::size_t at; (at = description.find('\n')) != std::string::npos;) {
+                description.replace(at, 1, kLogLineBreak);
+            }
+            html += "<tr><td><time>" + TimeText(it->time) + "</time></td><td>" + std::string(it->network) +
+                    "</td><td>" + (it->status ? EscapeMarkup(format.StatusWord(*it->status, it->gender)) : "") +
+                    "</td><td>" + EscapeMarkup(description) + "</td></tr>\n";
+        }
+        html += "</table>\n";
+        if (olderOwn_) html += "<p>" + text("i starszych: ") + std::to_string(olderOwn_) + "</p>\n";
+    }
+    html += "</body>\n</html>\n";
+    return html;
+}
+
+}  // namespace plumeta::reader

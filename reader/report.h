@@ -1,0 +1,88 @@
+// report: the whole log as one self-contained HTML page (UTF-8, inline CSS
+// and SVG, no script), for people who never open a console: what was read,
+// then a section per contact (a week heat map of when it is online, online
+// now or last seen, the number of changes, the descriptions it set), the
+// log's last seven days as timelines, and the user's own changes.
+//
+// The facts also stand in data-* attributes, for programs and tests:
+// - a contact's <section class="contact">: data-network, data-id,
+//   data-changes, data-online-since and data-last-seen ("YYYY-MM-DD
+//   HH:MM:SS", or absent), data-heat: 168 whole percentages, Monday 00-01
+//   first, Sunday 23-24 last, each the share of that hour of the week the
+//   contact was online while the log ran (the hours it never covered: 0);
+// - each description's <li data-time="...">.
+// "Online" is last-seen's rule: any status but unavailable and blocked,
+// from the change that sets it to the next change with a status, or to the
+// log's last record.
+//
+// Memory stays bounded however long the log: per contact, its counts and its
+// newest kMaxDescriptions descriptions; the newest kMaxOwnChanges own
+// changes; the first kMaxSkipped skipped lines.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "reader/last_seen.h"
+#include "reader/log_reader.h"
+#include "reader/record_format.h"
+#include "reader/timeline.h"
+
+namespace plumeta::reader {
+
+inline constexpr std::size_t kMaxDescriptions = 20;
+inline constexpr std::size_t kMaxOwnChanges = 500;
+inline constexpr std::size_t kMaxSkipped = 50;
+inline constexpr int kTimelineDays = 7;
+
+class Report {
+public:
+    // Files as given (UTF-8 names); `problem` is "" when the file was read.
+    void AddFile(const std::string& file, const std::string& problem);
+    void AddSkipped(const std::string& file, uint64_t line, const std::string& why);
+    // Every record, in the order of the logs.
+    void Add(const LogRecord& record);
+    // The timelines need the log's last day, known after the first pass:
+    // then every record again, through AddToTimelines, and FinishTimelines.
+    void StartTimelines();
+    void AddToTimelines(const LogRecord& record);
+    void FinishTimelines();
+
+    std::string Html(const RecordFormatter& format) const;
+
+private:
+    using Key = LastSeenTable::Key;
+    struct Described {
+        LocalTime time;
+        std::string text;  // Windows-1250
+    };
+    struct Contact {
+        std::array<uint32_t, 168> onlineSeconds{};  // by hour of the week
+        bool online = false;
+        int64_t onlineFrom = 0;  // seconds, while online
+        std::deque<Described> descriptions;  // oldest first, the newest kept
+        uint64_t olderDescriptions = 0;
+        std::optional<std::string> lastDescription;
+    };
+
+    std::vector<std::pair<std::string, std::string>> files_;  // name, problem
+    std::vector<std::string> skipped_;
+    uint64_t skippedCount_ = 0, records_ = 0;
+    std::optional<LocalTime> first_, last_;
+    LastSeenTable seen_;
+    std::map<Key, Contact> contacts_;
+    std::deque<LogRecord> own_;
+    uint64_t olderOwn_ = 0;
+    std::vector<DayTimeline> timelines_;  // the newest day first
+    // Each contact's latest record from before the oldest of those days: all
+    // they need of that time, handed over by FinishTimelines.
+    std::map<Key, LogRecord> beforeTimelines_;
+};
+
+}  // namespace plumeta::reader
