@@ -401,7 +401,9 @@ int Dropped(const std::vector<std::string>& files, const RecordFormatter& format
     for (const std::filesystem::path& folder : {first.parent_path(), error ? first.parent_path() : temporary}) {
         const std::string path = (folder / name).u8string();
         if (WriteWhole(path, html)) {
-            written = std::filesystem::absolute(std::filesystem::u8path(path), error).u8string();
+            std::error_code unknown;  // then the path as written
+            const std::filesystem::path full = std::filesystem::absolute(std::filesystem::u8path(path), unknown);
+            written = unknown ? path : full.u8string();
             break;
         }
     }
