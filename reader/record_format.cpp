@@ -139,6 +139,13 @@ std::string TimeText(const LocalTime& time) {
     return std::string(text.view());
 }
 
+std::string OneLine(std::string text) {
+    for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += sizeof kLogLineBreak - 1) {
+        text.replace(at, 1, kLogLineBreak);
+    }
+    return text;
+}
+
 std::string EscapeMarkup(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size());

@@ -24,6 +24,8 @@ void AppendCsvField(OutText& out, std::string_view text, const Cp1250Converter* 
 void AppendJsonString(OutText& out, std::string_view text, const Cp1250Converter* from1250 = nullptr);
 // A UTF-8 text for HTML or SVG: "<", ">", "&" and '"' as entities.
 std::string EscapeMarkup(std::string_view utf8);
+// A description for one line of a table or page: its line breaks as " / ".
+std::string OneLine(std::string text);
 // "YYYY-MM-DD HH:MM:SS".
 void AppendTime(OutText& out, const LocalTime& time);
 std::string TimeText(const LocalTime& time);

@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <tuple>
 
-#include "recorder/status_log.h"
-
 namespace plumeta::reader {
 namespace {
 
@@ -41,6 +39,12 @@ void AddSpan(Bins& bins, int64_t from, int64_t to) {
         bins[HourOfWeek(from)] += static_cast<uint32_t>(next - from);
         from = next;
     }
+}
+
+// A heat map's cell for an hour of the week, as an SVG path step: the days
+// down, the hours across, right of the day names.
+std::string Cell(int hourOfWeek) {
+    return "M" + std::to_string(3 + hourOfWeek % 24) + " " + std::to_string(1 + hourOfWeek / 24) + "h1v1h-1z";
 }
 
 // The date `back` days before `day`.
@@ -118,9 +122,9 @@ void Report::Add(const LogRecord& record) {
     if (!record.status) return;  // a code without a word tells nothing
     const int64_t now = Seconds(record.time);
     const bool online = IsOnline(*record.status);
-    if (contact.online && !online) AddSpan(contact.onlineSeconds, contact.onlineFrom, now);
-    if (online && !contact.online) contact.onlineFrom = now;
-    contact.online = online;
+    if (contact.onlineFrom && !online) AddSpan(contact.onlineSeconds, *contact.onlineFrom, now);
+    if (!online) contact.onlineFrom.reset();
+    if (online && !contact.onlineFrom) contact.onlineFrom = now;
 }
 
 void Report::StartTimelines() {
@@ -219,7 +223,7 @@ std::string Report::Html(const RecordFormatter& format) const {
     // The hours the log covers, grey under the shares; the others white.
     std::string coveredPath = "<path fill=\"#e8e8e8\" d=\"";
     for (int h = 0; h < kWeekHours; ++h) {
-        if (covered[h]) coveredPath += "M" + std::to_string(3 + h % 24) + " " + std::to_string(1 + h / 24) + "h1v1h-1z";
+        if (covered[h]) coveredPath += Cell(h);
     }
     coveredPath += "\"/>";
 
@@ -227,7 +231,7 @@ std::string Report::Html(const RecordFormatter& format) const {
     for (const Entry& e : entries) {
         const ContactSeen& seen = *e.seen;
         std::array<uint32_t, kWeekHours> online = e.contact->onlineSeconds;
-        if (e.contact->online) AddSpan(online, e.contact->onlineFrom, end);
+        if (e.contact->onlineFrom) AddSpan(online, *e.contact->onlineFrom, end);
         std::string heat;
         int percent[kWeekHours];
         for (int h = 0; h < kWeekHours; ++h) {
@@ -271,7 +275,7 @@ std::string Report::Html(const RecordFormatter& format) const {
             std::string path;
             for (int h = 0; h < kWeekHours; ++h) {
                 if (percent[h] == 0 || (percent[h] + 9) / 10 != level) continue;
-                path += "M" + std::to_string(3 + h % 24) + " " + std::to_string(1 + h / 24) + "h1v1h-1z";
+                path += Cell(h);
             }
             if (!path.empty()) {
                 html += "<path fill=\"#2e9e44\" fill-opacity=\"" + std::to_string(level / 10) + "." +
@@ -285,10 +289,8 @@ std::string Report::Html(const RecordFormatter& format) const {
         } else {
             html += "<ul class=\"descriptions\">\n";
             for (auto it = described.rbegin(); it != described.rend(); ++it) {
-                std::string shown = format.Utf8(it->text);
-                for (std::size_t at; (at = shown.find('\n')) != std::string::npos;) shown.replace(at, 1, kLogLineBreak);
                 html += "<li data-time=\"" + TimeText(it->time) + "\"><time>" + TimeText(it->time) + "</time> " +
-                        EscapeMarkup(shown) + "</li>\n";
+                        EscapeMarkup(OneLine(format.Utf8(it->text))) + "</li>\n";
             }
             html += "</ul>\n";
             if (e.contact->olderDescriptions) {
@@ -315,13 +317,9 @@ std::string Report::Html(const RecordFormatter& format) const {
         html += "<table class=\"own\">\n<tr><th>" + text("Czas") + "</th><th>" + text("Sieć") + "</th><th>" +
                 text("Status") + "</th><th>" + text("Opis") + "</th></tr>\n";
         for (auto it = own_.rbegin(); it != own_.rend(); ++it) {
-            std::string description = format.Utf8(it->description);
-            for (std::size_t at; (at = description.find('\n')) != std::string::npos;) {
-                description.replace(at, 1, kLogLineBreak);
-            }
             html += "<tr><td><time>" + TimeText(it->time) + "</time></td><td>" + std::string(it->network) +
                     "</td><td>" + (it->status ? EscapeMarkup(format.StatusWord(*it->status, it->gender)) : "") +
-                    "</td><td>" + EscapeMarkup(description) + "</td></tr>\n";
+                    "</td><td>" + EscapeMarkup(OneLine(format.Utf8(it->description))) + "</td></tr>\n";
         }
         html += "</table>\n";
         if (olderOwn_) html += "<p>" + text("i starszych: ") + std::to_string(olderOwn_) + "</p>\n";

@@ -64,8 +64,7 @@ private:
     };
     struct Contact {
         std::array<uint32_t, 168> onlineSeconds{};  // by hour of the week
-        bool online = false;
-        int64_t onlineFrom = 0;  // seconds, while online
+        std::optional<int64_t> onlineFrom;  // seconds, while online
         std::deque<Described> descriptions;  // oldest first, the newest kept
         uint64_t olderDescriptions = 0;
         std::optional<std::string> lastDescription;

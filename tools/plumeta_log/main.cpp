@@ -247,12 +247,7 @@ int LastSeen(const Options& o, RecordFormatter& format, Output& out) {
         row.cells[7] = std::to_string(seen.changes);
         rows.push_back(row);
         std::string description = format.Utf8(seen.last.description);
-        if (!o.csv) {  // a table row stays one line
-            for (std::size_t at; (at = description.find('\n')) != std::string::npos;) {
-                description.replace(at, 1, plumeta::kLogLineBreak);
-            }
-        }
-        descriptions.push_back(description);
+        descriptions.push_back(o.csv ? description : plumeta::reader::OneLine(description));  // a table row: one line
     }
     // By name, as a person looks for one.
     std::vector<std::size_t> order(rows.size());
