@@ -38,6 +38,18 @@ std::optional<std::wstring> Cp1250ToUtf16(std::string_view cp1250) {
     return wide;
 }
 
+std::optional<std::string> Utf16ToCp1250(std::wstring_view utf16) {
+    if (utf16.empty()) return std::string();
+    const int size = static_cast<int>(utf16.size());
+    BOOL lossy = FALSE;
+    const int length =
+        WideCharToMultiByte(kCp1250, WC_NO_BEST_FIT_CHARS, utf16.data(), size, nullptr, 0, nullptr, &lossy);
+    if (length <= 0 || lossy) return std::nullopt;
+    std::string narrow(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(kCp1250, WC_NO_BEST_FIT_CHARS, utf16.data(), size, &narrow[0], length, nullptr, nullptr);
+    return narrow;
+}
+
 Cp1250Converter::Cp1250Converter() : toCp1250_(nullptr) {
     for (int i = 0; i < 128; ++i) {
         const char byte = static_cast<char>(0x80 + i);

@@ -46,6 +46,8 @@ private:
 // The UTF-16 form, for the system's wide functions; empty when the system
 // cannot convert from Windows-1250.
 std::optional<std::wstring> Cp1250ToUtf16(std::string_view cp1250);
+// The Windows-1250 form; empty when a character has no byte there.
+std::optional<std::string> Utf16ToCp1250(std::wstring_view utf16);
 #endif
 
 }  // namespace plumeta

@@ -6,7 +6,8 @@
 namespace plumeta {
 namespace {
 
-// The one piece of state the module keeps: set by message 20001, never
+// One of the two pieces of state the module keeps (the other is the log's
+// backlog, recorder/log_backlog.h): set by message 20001, never
 // released (the host owns the object). The host may hand over another one,
 // or none, from inside any of its operations, so every wrapper reads it once
 // and calls only through that copy.

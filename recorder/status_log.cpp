@@ -1,7 +1,7 @@
 #include "recorder/status_log.h"
 
 #include "host/host_link.h"
-#include "recorder/append_file.h"
+#include "recorder/log_backlog.h"
 #include "recorder/status_words.h"
 #include "recorder/text_builder.h"
 #include "settings/columns.h"
@@ -116,7 +116,7 @@ void AppendContactStatusLine(uint32_t subject, uint32_t status, const char* desc
     }
     AppendDescription(line, description);
     line.Append(kLineEnd);
-    AppendToFile(path.data(), line.view());
+    WriteLogLine(path.data(), line.view());
 }
 
 void AppendOwnStatusLine(uint32_t subject, uint32_t status, const char* description,
@@ -134,7 +134,7 @@ void AppendOwnStatusLine(uint32_t subject, uint32_t status, const char* descript
     line.Append(LogStatusWord(status, GenderMarkFor(subject, status)));
     AppendDescription(line, description);
     line.Append(kLineEnd);
-    AppendToFile(path.data(), line.view());
+    WriteLogLine(path.data(), line.view());
 }
 
 }  // namespace plumeta

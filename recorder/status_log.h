@@ -24,8 +24,8 @@ inline constexpr char kLogExtension[] = ".txt";
 // once, for the stamp. Every change is exactly one line ending in CR LF: in
 // the texts the line copies from outside (display name, identifier,
 // description) each run of CR and LF is written as " / " and every other
-// control byte but TAB is left out. A file that cannot be written loses the
-// line and nothing else.
+// control byte but TAB is left out. A line the file cannot take now is kept
+// and written later (log_backlog.h).
 void AppendContactStatusLine(uint32_t subject, uint32_t status, const char* description,
                              Clock clock);
 void AppendOwnStatusLine(uint32_t subject, uint32_t status, const char* description,

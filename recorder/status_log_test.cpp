@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -203,7 +204,9 @@ TEST_F(StatusLog, NewNameTakesEffectWithTheNextLine) {
     EXPECT_EQ(Read("inne.txt"), "01.01 00:00.00 Ania(123@JABBER) zmienila status na niedost\xEApna\r\n");
 }
 
-TEST_F(StatusLog, UnopenableFileLosesOnlyTheLine) {
+// The log half never touches the history half or the answer, and makes the
+// folders its file's name names.
+TEST_F(StatusLog, MissingFoldersAreMade) {
     host_.SetSetting(267602, 1);
     host_.onSend = [](const MessageRecord&) { return 1; };
     host_.SetSettingText(267604, Name("missing/folder/statusy"));
@@ -218,10 +221,8 @@ TEST_F(StatusLog, UnopenableFileLosesOnlyTheLine) {
         EXPECT_EQ(HandleMessage(reinterpret_cast<const MessageRecord*>(&change)), 0);
         EXPECT_EQ(host_.Sent(13004).size(), 1u) << "the history half is untouched";
     }
-    EXPECT_FALSE(fs::exists(dir_ / "missing"));
-    host_.SetSettingText(267604, Name("statusy"));
-    AppendOwnStatusLine(kOwnPlugin, 64, nullptr, At(1, 1, 0, 0, 0));
-    EXPECT_EQ(Read(), "Zmianiles status 01.01 00:00.00 na sieci GG na dostepna\r\n");
+    const std::string lines = Read("missing/folder/statusy.txt");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 2);
 }
 
 TEST_F(StatusLog, EmptyNameWritesDotTxt) {
