@@ -7,14 +7,19 @@
 // Oracles, on every input:
 // - nothing escapes the entry; a status record shorter than 34 bytes makes
 //   no host call;
-// - each status message appends exactly the line built independently below
-//   (its own word tables, its own stamp), or nothing;
+// - each status message's line is built independently below (its own word
+//   tables, its own stamp); while the log file can be written, every line
+//   built stands in it exactly once and in order, as soon as it is built;
+//   while it cannot (the host makes it come and go: a folder at its name,
+//   a file where its folder should be), lines wait, the oldest dropped past
+//   the backlog's limit, and come before the next line once it can;
 // - every appended line ends in CR LF and holds no other CR, LF or 0x1A;
 // - every ext string is one Display entry or empty;
 // - no leak (LeakSanitizer).
 //
 // Everything here is ASCII: expected Windows-1250 bytes are written as \x.
 #include <fuzzer/FuzzedDataProvider.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -34,6 +39,7 @@
 #include <vector>
 
 #include "host/host_link.h"
+#include "recorder/log_backlog.h"
 
 extern "C" int32_t PLUMETA_HOSTCALL IMessageProc(plumeta::MessageRecord* message);
 
@@ -59,16 +65,18 @@ struct Text {
 
 // LogFileName is one of these, so that the files stay in the fuzzer's own
 // folder; `file` is the name the file gets (Unicode names are UTF-8 here).
+// `blocker` is what the host puts in the file's way to make it unwritable.
 struct LogName {
     const char* setting;  // Windows-1250, or null for a null text
-    const char* file;     // null: the file cannot be created
+    const char* file;
+    const char* blocker;  // made a folder, or (when the name has one) a file
 };
 const LogName kLogNames[] = {
-    {"log", "log.txt"},
-    {"", ".txt"},
-    {"\xB3\xF3" "d\x9F", "\xC5\x82\xC3\xB3" "d\xC5\xBA.txt"},
-    {"missing/folder/log", nullptr},
-    {nullptr, ".txt"},
+    {"log", "log.txt", "log.txt"},
+    {"", ".txt", ".txt"},
+    {"\xB3\xF3" "d\x9F", "\xC5\x82\xC3\xB3" "d\xC5\xBA.txt", "\xC5\x82\xC3\xB3" "d\xC5\xBA.txt"},
+    {"missing/folder/log", "missing/folder/log.txt", "missing"},
+    {nullptr, ".txt", ".txt"},
 };
 
 constexpr uint32_t kRows = 4;
@@ -439,7 +447,7 @@ int32_t FuzzHost::Deliver(Message& message) {
         return subject < kRows && world.ints[subject].count(column) ? world.ints[subject].at(column) : 0;
     };
     auto contactText = [&](uint32_t column) { return TextCell(1, subject, column).value_or(""); };
-    if (setting(267603) != 1 || !world.logName->file) return answer;
+    if (setting(267603) != 1) return answer;
     if (id == 24011 && contactInt(267600) == 0) return answer;
     const bool hasWord = *LogWord(code, '0') != '\0';
     const char mark = hasWord ? contactText(20).c_str()[0] : '\0';
@@ -477,31 +485,78 @@ std::string Stamp(std::time_t moment) {
     return stamp;
 }
 
-void CheckAppended(const std::string& file, const std::string& appended,
-                   const std::vector<ExpectedLine>& lines, const std::set<std::string>& stamps,
-                   bool exact) {
-    std::size_t at = 0;
-    std::size_t count = 0;
-    while (at < appended.size()) {
-        const std::size_t end = appended.find("\r\n", at);
-        if (end == std::string::npos) Fail("a line without CR LF", file);
-        const std::string line = appended.substr(at, end + 2 - at);
-        if (line.find_first_of("\r\n\x1A") != line.size() - 2) Fail("CR, LF or 0x1A inside a line", file);
-        at = end + 2;
-        if (!exact) continue;
-        if (count >= lines.size()) Fail("a line nobody asked for", file);
-        const ExpectedLine& want = lines[count++];
-        const std::size_t stampAt = want.before.size();
-        if (line.size() != want.before.size() + 15 + want.after.size() ||
-            line.compare(0, stampAt, want.before) != 0 ||
-            line.compare(stampAt + 15, std::string::npos, want.after) != 0 ||
-            !stamps.count(line.substr(stampAt, 15))) {
-            Fail("the line differs", "\nwant: " + (want.before + "<stamp>" + want.after).substr(0, 280) +
-                                         "\ngot:  " + line.substr(0, 280));
+// The input's log file and what must stand in it: the lines the module
+// keeps while it cannot be written, modelled on its backlog.
+struct LogModel {
+    const LogName* name = nullptr;
+    bool blocked = false;
+    bool exact = true;             // false once a line's text cannot be foreseen
+    std::string checked;           // the file's bytes as last checked
+    std::vector<ExpectedLine> kept, due;  // waiting; written since the last check
+    std::size_t keptBytes = 0;
+    std::set<std::string> stamps;  // every stamp a line could carry
+
+    static std::size_t Size(const ExpectedLine& line) { return line.before.size() + 15 + line.after.size(); }
+    void Add(const ExpectedLine& line) {
+        kept.push_back(line);
+        keptBytes += Size(line);
+        while (keptBytes > plumeta::kBacklogLimit && kept.size() > 1) {
+            keptBytes -= Size(kept.front());
+            kept.erase(kept.begin());
         }
+        if (!blocked) Flush();
     }
-    if (exact && count != lines.size()) Fail("a line is missing", file);
-}
+    void Flush() {
+        due.insert(due.end(), kept.begin(), kept.end());
+        kept.clear();
+        keptBytes = 0;
+    }
+    // Folders stand in the way: the file (or its folder) moves aside meanwhile.
+    void Block(bool block) {
+        const std::string blocker = name->blocker, aside = blocker + ".aside";
+        const bool folderOfName = blocker != name->file;
+        if (block == blocked) return;
+        if (block) {
+            std::rename(blocker.c_str(), aside.c_str());
+            if (folderOfName) {
+                std::ofstream(blocker) << "x";
+            } else {
+                mkdir(blocker.c_str(), 0755);
+            }
+        } else {
+            std::filesystem::remove(blocker);
+            std::rename(aside.c_str(), blocker.c_str());
+        }
+        blocked = block;
+    }
+    void Check() {
+        if (blocked) return;
+        const std::string now = ReadFile(name->file);
+        if (now.compare(0, checked.size(), checked) != 0) Fail("the log file was rewritten");
+        const std::string appended = now.substr(checked.size());
+        std::size_t at = 0, count = 0;
+        while (at < appended.size()) {
+            const std::size_t end = appended.find("\r\n", at);
+            if (end == std::string::npos) Fail("a line without CR LF", name->file);
+            const std::string line = appended.substr(at, end + 2 - at);
+            if (line.find_first_of("\r\n\x1A") != line.size() - 2) Fail("CR, LF or 0x1A inside a line");
+            at = end + 2;
+            if (!exact) continue;
+            if (count >= due.size()) Fail("a line nobody asked for, or twice", line.substr(0, 280));
+            const ExpectedLine& want = due[count++];
+            const std::size_t stampAt = want.before.size();
+            if (line.size() != Size(want) || line.compare(0, stampAt, want.before) != 0 ||
+                line.compare(stampAt + 15, std::string::npos, want.after) != 0 ||
+                !stamps.count(line.substr(stampAt, 15))) {
+                Fail("the line differs", "\nwant: " + (want.before + "<stamp>" + want.after).substr(0, 280) +
+                                             "\ngot:  " + line.substr(0, 280));
+            }
+        }
+        if (exact && count != due.size()) Fail("a line is missing", name->file);
+        due.clear();
+        checked = now;
+    }
+};
 
 FuzzHost* TheHost() {
     // Lives for the whole run: the module may still hold its address.
@@ -529,9 +584,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
     FuzzHost& host = *TheHost();
     MakeWorld(in, host.world);
+    std::filesystem::remove_all("missing");
+    std::filesystem::remove_all("missing.aside");
     for (const LogName& name : kLogNames) {
-        if (name.file) std::remove(name.file);
+        std::filesystem::remove_all(name.file);
+        std::filesystem::remove_all(std::string(name.file) + ".aside");
     }
+    LogModel log;
+    log.name = host.world.logName;
     // Start linked to the host.
     Message link;
     link.bytes.assign(30, 0);
@@ -544,6 +604,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     host.Deliver(link);
 
     while (in.remaining_bytes() > 0) {
+        if (in.ConsumeIntegralInRange(0, 7) == 0) {  // the file comes or goes
+            log.Block(!log.blocked);
+            continue;
+        }
         Message message = MakeMessage(in, &host.primary.iface, &host.twin.iface);
         host.pending.clear();
         const int nested = in.ConsumeIntegralInRange(0, 2);
@@ -554,19 +618,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         host.operationsSeen = 0;
         host.unlinkedDuring = false;
         host.expected.clear();
-        const char* file = host.world.logName->file;
-        const std::string before = file ? ReadFile(file) : "";
         const std::time_t from = std::time(nullptr);
         host.Deliver(message);
         const std::time_t to = std::time(nullptr);
-        std::set<std::string> stamps;
-        for (std::time_t moment = from; moment <= to; ++moment) stamps.insert(Stamp(moment));
-        if (!file) continue;
-        const std::string after = ReadFile(file);
-        if (after.compare(0, before.size(), before) != 0) Fail("the log file was rewritten");
+        for (std::time_t moment = from; moment <= to; ++moment) log.stamps.insert(Stamp(moment));
         // A host unlinked halfway answers nothing more: only the form holds.
-        CheckAppended(file, after.substr(before.size()), host.expected, stamps, !host.unlinkedDuring);
+        if (host.unlinkedDuring) log.exact = false;
+        for (const ExpectedLine& line : host.expected) log.Add(line);
+        log.Check();
     }
+    // The file back for good: the next line would bring what waits, and
+    // so does the module's unload.
+    log.Block(false);
+    plumeta::SpillBacklog();
+    log.Flush();
+    log.Check();
     host.pending.clear();
     return 0;
 }

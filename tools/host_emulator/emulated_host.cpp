@@ -7,9 +7,18 @@
 #include <fstream>
 #include <sstream>
 
+#include "recorder/append_file.h"
 #include "recorder/status_log.h"
 #include "settings/columns.h"
 #include "tools/host_emulator/pages_html.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
 
 namespace emulator {
 
@@ -46,6 +55,17 @@ std::string DisplayParam(const std::string& ext) {
     return ext.substr(from, ext.find('\x1A', from) - from);
 }
 
+// How many lines (LF bytes) a file holds now; 0 when there is none.
+uint64_t CountLines(const std::string& utf8) {
+    std::ifstream in(std::filesystem::u8path(utf8), std::ios::binary);
+    uint64_t lines = 0;
+    char chunk[65536];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+        lines += static_cast<uint64_t>(std::count(chunk, chunk + in.gcount(), '\n'));
+    }
+    return lines;
+}
+
 }  // namespace
 
 std::string EmulatedHost::Shown(const std::string& cp1250) const {
@@ -62,8 +82,9 @@ std::string EmulatedHost::Shown(const std::string& cp1250) const {
     return codepage_.ToUtf8(shown + "\"");
 }
 
-EmulatedHost::EmulatedHost(plumeta::MessageProc module, std::FILE* out, bool quiet)
+EmulatedHost::EmulatedHost(plumeta::MessageProc module, Reloader reload, std::FILE* out, bool quiet)
     : module_(module),
+      reload_(std::move(reload)),
       out_(out),
       quiet_(quiet),
       operations_{&DefaultTargetOp, &ReportUnhandledOp, &SendOp, &SendToOp, &GetCellOp},
@@ -296,7 +317,24 @@ void EmulatedHost::StartUp() {
     RunOnce(Directive{});  // the option pages
 }
 
+std::string EmulatedHost::LogFileFor(uint32_t id, uint32_t row) const {
+    const std::string* save = Cell(plumeta::kSettingsTable, 0, plumeta::SaveToFile);
+    if (!save || std::strtol(save->c_str(), nullptr, 10) != 1) return "";
+    if (id == plumeta::kMsgContactStatus) {
+        const std::string* record = Cell(plumeta::kContactsTable, row, plumeta::ContactRecordChanges);
+        if (record && std::strtol(record->c_str(), nullptr, 10) == 0) return "";
+    }
+    const std::string* name = Cell(plumeta::kSettingsTable, 0, plumeta::LogFileName);
+    return codepage_.ToUtf8((name ? *name : "") + plumeta::kLogExtension);
+}
+
 void EmulatedHost::StatusChange(uint32_t id, const Directive& d) {
+    const std::string log = LogFileFor(id, d.row);
+    if (!log.empty()) {
+        auto [tally, first] = tallies_.try_emplace(log);
+        if (first) tally->second.linesBefore = CountLines(log);
+        ++tally->second.changes;
+    }
     plumeta::StatusChangeRecord change{};
     change.header.size = plumeta::kStatusChangeRecordSize;
     change.header.id = id;
@@ -346,6 +384,44 @@ void EmulatedHost::SnapshotPages() {
         pages_.push_back(element);
     }
     items_.clear();
+}
+
+// Stands in for another program: kept open until freed, or to the end of
+// the process, so that the module's unload finds the file still held.
+void EmulatedHost::Hold(const Directive& d) {
+    const std::string name = codepage_.ToUtf8(*d.text);
+    const bool lock = d.number == 1;
+    Free(name);
+#if defined(_WIN32)
+    const std::wstring wide = plumeta::Cp1250ToUtf16(*d.text).value_or(L"");
+    const DWORD share = lock ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
+    HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, share, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    bool held = file != INVALID_HANDLE_VALUE;
+    if (held && lock) {
+        OVERLAPPED where{};
+        where.Offset = static_cast<DWORD>(plumeta::kAppendLockOffset);
+        where.OffsetHigh = static_cast<DWORD>(plumeta::kAppendLockOffset >> 32);
+        held = LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &where);
+    }
+    if (held) held_[name] = reinterpret_cast<intptr_t>(file);
+#else
+    const int file = open(name.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    const bool held = file >= 0 && flock(file, LOCK_EX) == 0;
+    if (held) held_[name] = file;
+#endif
+    Line("== another program holds " + Shown(*d.text) + (lock ? " by its append lock" : " open for reading") +
+         (held ? "" : ": it could not"));
+}
+
+void EmulatedHost::Free(const std::string& name) {
+    auto held = held_.find(name);
+    if (held == held_.end()) return;
+#if defined(_WIN32)
+    CloseHandle(reinterpret_cast<HANDLE>(held->second));
+#else
+    close(static_cast<int>(held->second));
+#endif
+    held_.erase(held);
 }
 
 void EmulatedHost::Run(const Directive& d) {
@@ -418,6 +494,25 @@ void EmulatedHost::RunOnce(const Directive& d) {
         case Kind::Message:
             CallSimple("(a message the module does not know)", d.column);
             break;
+        case Kind::Hold:
+            Hold(d);
+            break;
+        case Kind::Free:
+            Free(codepage_.ToUtf8(*d.text));
+            Line("== the other program lets go of " + Shown(*d.text));
+            break;
+        case Kind::Show:
+            ReadBack(codepage_.ToUtf8(*d.text), "== " + codepage_.ToUtf8(*d.text));
+            break;
+        case Kind::Reload:
+            Line("== the host frees the module and loads it again");
+            module_ = reload_ ? reload_() : nullptr;
+            if (!module_) {
+                SummaryLine("host emulator: the module could not be loaded again");
+                std::exit(2);
+            }
+            StartUp();
+            break;
     }
 }
 
@@ -437,8 +532,12 @@ bool IsLogFile(const std::filesystem::path& path) {
 
 // Reads a log file back in one pass: its lines up to kListed, and how many
 // there are.
-void EmulatedHost::ReadBack(const std::string& path, const std::string& name) {
+void EmulatedHost::ReadBack(const std::string& path, const std::string& name, const std::string& tally) {
     std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
+    if (!in) {
+        SummaryLine(name + ": no such file" + tally);
+        return;
+    }
     uint64_t lines = 0, bare = 0;  // bare: ended by LF alone
     std::vector<std::string> shown;
     std::string line, rest;
@@ -453,14 +552,14 @@ void EmulatedHost::ReadBack(const std::string& path, const std::string& name) {
         bare += crlf ? 0 : 1;
         if (shown.size() < kListed) shown.push_back("  " + Shown(line));
     }
-    std::string heading = "log file " + name + ": " + Counted(lines, "line", "lines");
+    std::string heading = name + ": " + Counted(lines, "line", "lines");
     if (bare) {
         heading += ", " + std::to_string(bare) + " ending in LF alone";
     } else if (lines > 0) {
         heading += lines == 1 ? ", ending in CR LF" : ", each ending in CR LF";
     }
     if (!rest.empty()) heading += ", then " + Shown(rest);
-    SummaryLine(heading);
+    SummaryLine(heading + tally);
     for (const std::string& text : shown) SummaryLine(text);
     if (lines > shown.size()) SummaryLine("  ... and " + std::to_string(lines - shown.size()) + " more");
 }
@@ -490,9 +589,26 @@ void EmulatedHost::PrintSummary(const std::string& logFolder) {
     for (const auto& file : fs::directory_iterator(logFolder)) {
         if (file.is_regular_file() && IsLogFile(file.path())) logs.push_back(file.path());
     }
+    for (const auto& tally : tallies_) {
+        const fs::path log = fs::u8path(tally.first);
+        if (std::find(logs.begin(), logs.end(), fs::path(".") / log) == logs.end()) logs.push_back(log);
+    }
     std::sort(logs.begin(), logs.end());
     // The module names its files in Unicode on both systems.
-    for (const fs::path& log : logs) ReadBack(log.u8string(), log.filename().u8string());
+    for (const fs::path& log : logs) {
+        const std::string name = log.parent_path() == "." ? log.filename().u8string() : log.u8string();
+        std::string said;
+        auto tally = tallies_.find(name);
+        if (tally != tallies_.end()) {
+            const uint64_t now = CountLines(log.u8string());
+            const uint64_t added = now > tally->second.linesBefore ? now - tally->second.linesBefore : 0;
+            const uint64_t changes = tally->second.changes;
+            said = "; this run added " + std::to_string(added) + ", and of its " +
+                   Counted(changes, "change", "changes") + " " +
+                   std::to_string(changes > added ? changes - added : 0) + " not (yet) in the file";
+        }
+        ReadBack(log.u8string(), "log file " + name, said);
+    }
 }
 
 bool EmulatedHost::WritePagesHtml(const std::string& path) const {

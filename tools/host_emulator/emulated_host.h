@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -20,8 +21,10 @@ namespace emulator {
 
 class EmulatedHost {
 public:
+    // Frees the module and loads it again: its new entry, or null.
+    using Reloader = std::function<plumeta::MessageProc()>;
     // Without a transcript (`quiet`) only the summary is printed.
-    EmulatedHost(plumeta::MessageProc module, std::FILE* out, bool quiet);
+    EmulatedHost(plumeta::MessageProc module, Reloader reload, std::FILE* out, bool quiet);
     EmulatedHost(const EmulatedHost&) = delete;
     EmulatedHost& operator=(const EmulatedHost&) = delete;
 
@@ -69,7 +72,12 @@ private:
     void SnapshotPages();
     void Line(const std::string& text);         // transcript
     void SummaryLine(const std::string& text);  // always printed
-    void ReadBack(const std::string& path, const std::string& name);
+    void ReadBack(const std::string& path, const std::string& name, const std::string& tally = "");
+    void Hold(const Directive& directive);
+    void Free(const std::string& name);
+    // The log file a status change now goes to (UTF-8), or "" when the
+    // module is not to write a line for it.
+    std::string LogFileFor(uint32_t id, uint32_t row) const;
     const std::string* Cell(uint32_t table, uint32_t row, uint32_t column) const;
     std::string CellLabel(uint32_t table, uint32_t row, uint32_t column) const;
     // A Windows-1250 text for the transcript: UTF-8, quoted, control bytes as {1A}.
@@ -78,6 +86,7 @@ private:
 
     plumeta::Cp1250Converter codepage_;
     plumeta::MessageProc module_;
+    Reloader reload_;
     std::FILE* out_;
     bool quiet_;
     plumeta::HostOperations operations_;
@@ -105,6 +114,15 @@ private:
     std::vector<PageElement> pages_;  // the latest 22000, with its moment's values
     std::map<std::pair<std::string, std::string>, uint64_t> historyCounts_;  // folder, name
     Listing spoken_, warnings_;
+    // Files held as another program would (UTF-8 name -> handle or descriptor).
+    std::map<std::string, intptr_t> held_;
+    // Per log file (UTF-8 name): its lines before the run's first change to
+    // it, and how many changes the run sent it.
+    struct Tally {
+        uint64_t linesBefore = 0;
+        uint64_t changes = 0;
+    };
+    std::map<std::string, Tally> tallies_;
 };
 
 }  // namespace emulator

@@ -62,8 +62,15 @@ std::string OwnFolder() {
     const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
     return std::filesystem::path(std::string(path, length)).parent_path().string();
 }
+void* g_module = nullptr;  // the loaded module, for reload
+
+void UnloadModule() {
+    if (g_module) FreeLibrary(static_cast<HMODULE>(g_module));
+    g_module = nullptr;
+}
 plumeta::MessageProc LoadModule(const std::string& path, std::string& error) {
     HMODULE module = LoadLibraryA(path.c_str());
+    g_module = module;
     if (!module) {
         error = "cannot load module " + path;
         return nullptr;
@@ -103,8 +110,15 @@ void GuardAgainstCrashes() {
 std::string OwnFolder() {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
 }
+void* g_module = nullptr;  // the loaded module, for reload
+
+void UnloadModule() {
+    if (g_module) dlclose(g_module);
+    g_module = nullptr;
+}
 plumeta::MessageProc LoadModule(const std::string& path, std::string& error) {
     void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    g_module = module;
     if (!module) {
         error = "cannot load module " + path;
         return nullptr;
@@ -183,6 +197,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
+    const std::string moduleFull = std::filesystem::absolute(modulePath).string();  // for reload
     const std::string pagesShown = pagesHtml;
     if (!pagesHtml.empty()) pagesHtml = std::filesystem::absolute(pagesHtml).string();
     if (!workdir.empty()) {
@@ -195,7 +210,12 @@ int main(int argc, char** argv) {
         }
     }
 
-    EmulatedHost host(entry, stdout, quiet);
+    auto reload = [&moduleFull]() -> plumeta::MessageProc {
+        UnloadModule();
+        std::string error;
+        return LoadModule(moduleFull, error);
+    };
+    EmulatedHost host(entry, reload, stdout, quiet);
     g_running = &host;
     emulator::ScenarioReader scenario(scenarioFull, codepage);
     emulator::Directive directive;

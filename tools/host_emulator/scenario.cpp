@@ -154,6 +154,10 @@ constexpr Shape kShapes[] = {
     {"edit", Directive::Kind::Edit, "edit COLUMN \"TEXT\""},
     {"pages", Directive::Kind::Pages, "pages"},
     {"message", Directive::Kind::Message, "message ID"},
+    {"hold", Directive::Kind::Hold, "hold \"FILE\" read|lock"},
+    {"free", Directive::Kind::Free, "free \"FILE\""},
+    {"show", Directive::Kind::Show, "show \"FILE\""},
+    {"reload", Directive::Kind::Reload, "reload"},
 };
 
 // Reads the words of one directive, starting at `first`.
@@ -265,6 +269,16 @@ bool Fill(Directive& d, Fields& f) {
         case Kind::Edit: return f.Column(d.column) && f.Text(d.text) && f.End();
         case Kind::Pages: return f.End();
         case Kind::Message: return f.Unsigned("ID", d.column) && f.End();
+        case Kind::Hold:
+            if (!f.Text(d.text)) return false;
+            if (f.Word("lock")) {
+                d.number = 1;
+                return f.End();
+            }
+            return f.Word("read") && f.End();
+        case Kind::Free:
+        case Kind::Show: return f.Text(d.text) && f.End();
+        case Kind::Reload: return f.End();
     }
     return false;
 }

@@ -19,6 +19,15 @@
 //   message ID                     any other message
 //   repeat COUNT DIRECTIVE         DIRECTIVE COUNT times over; {n} in its
 //                                  texts counts 1, 2, ... COUNT
+//   hold "FILE" read|lock          another program holds FILE: opens it for
+//                                  reading, sharing only reading (read), or
+//                                  takes its append lock (lock); Linux has no
+//                                  share modes, so there both take the lock.
+//                                  Held until free, or to the process's end
+//   free "FILE"                    lets go of FILE
+//   show "FILE"                    prints FILE's lines as they are now
+//   reload                         the host frees the module, loads it again
+//                                  and starts it up again
 //
 // Every contact has the cells the module registered, at their defaults,
 // until the scenario sets them.
@@ -36,12 +45,12 @@ namespace emulator {
 struct Directive {
     enum class Kind {
         Setting, Contact, Plugin, DefaultTarget, Speech, MayRecord, DefaultLogName,
-        Status, Own, Edit, Pages, Message,
+        Status, Own, Edit, Pages, Message, Hold, Free, Show, Reload,
     };
     Kind kind = Kind::Pages;
     uint32_t row = 0;     // contact row, plug-in id or subject
     uint32_t column = 0;  // column, status code or message id
-    int32_t number = 0;   // an integer value, or on/off
+    int32_t number = 0;   // an integer value, on/off, or lock/read
     std::optional<std::string> text;  // a text value or description (Windows-1250)
     uint32_t repeat = 1;  // how many times it runs
 
