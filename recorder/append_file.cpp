@@ -103,27 +103,41 @@ HANDLE Open(const char* path, AppendSession::Wait wait) {
 }
 
 // The mutex that queues this machine's writers of one file, named after the
-// file itself (volume serial and file index), so that every spelling of its
-// name meets the same one. Null when it cannot be had.
-HANDLE FileMutex(HANDLE file) {
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file, &info)) return nullptr;
-    wchar_t name[] = L"Local\\plumeta-log-vvvvvvvv-hhhhhhhhllllllll";
-    const DWORD parts[] = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-    wchar_t* at = name + 18;
-    for (int part = 0; part < 3; ++part) {
-        for (int shift = 28; shift >= 0; shift -= 4) *at++ = L"0123456789abcdef"[(parts[part] >> shift) & 0xF];
-        if (part == 0) ++at;  // the dash
+// file's full name (folded to one case and one separator for ASCII), so
+// that writers from other folders meet the same one. A name the system
+// cannot take whole on the stack gets none: those writers only poll.
+HANDLE FileMutex(const char* path) {
+    wchar_t given[MAX_PATH], full[MAX_PATH];
+    const std::optional<std::wstring> wide = IsAscii(path) ? std::nullopt : Cp1250ToUtf16(path);
+    if (wide) {
+        if (wide->size() >= MAX_PATH) return nullptr;
+        std::memcpy(given, wide->c_str(), (wide->size() + 1) * sizeof(wchar_t));
+    } else {
+        std::size_t i = 0;
+        for (; path[i] && i + 1 < MAX_PATH; ++i) given[i] = static_cast<unsigned char>(path[i]);
+        if (path[i]) return nullptr;
+        given[i] = L'\0';
     }
+    const DWORD length = GetFullPathNameW(given, MAX_PATH, full, nullptr);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    uint64_t hash = 14695981039346656037ull;
+    for (DWORD i = 0; i < length; ++i) {
+        wchar_t c = full[i];
+        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+        if (c == L'/') c = L'\\';
+        hash = (hash ^ static_cast<uint16_t>(c)) * 1099511628211ull;
+    }
+    wchar_t name[] = L"Local\\plumeta-log-0123456789abcdef";
+    for (int i = 0; i < 16; ++i) name[18 + i] = L"0123456789abcdef"[(hash >> (60 - 4 * i)) & 0xF];
     return CreateMutexW(nullptr, FALSE, name);
 }
 
 // Takes the append lock within kAppendLockWaitMs: first this machine's
 // turn (the mutex, owned on success and left in `mutex`), then the byte
 // lock, which only a writer elsewhere can still hold.
-bool Lock(HANDLE file, HANDLE& mutex) {
+bool Lock(const char* path, HANDLE file, HANDLE& mutex) {
     const DWORD start = GetTickCount();
-    mutex = FileMutex(file);
+    mutex = FileMutex(path);
     if (mutex) {
         const DWORD got = WaitForSingleObject(mutex, kAppendLockWaitMs);
         if (got != WAIT_OBJECT_0 && got != WAIT_ABANDONED) {  // an abandoned turn is ours
@@ -179,7 +193,7 @@ bool CutAt(HANDLE file, LONGLONG size) {
 AppendSession::AppendSession(const char* path, Mode, Wait wait) : file_(Open(path, wait)) {
     if (file_ == INVALID_HANDLE_VALUE) return;
     HANDLE mutex = nullptr;
-    locked_ = Lock(file_, mutex);
+    locked_ = Lock(path, file_, mutex);
     mutex_ = mutex;
 }
 

@@ -13,10 +13,10 @@
 //   comes through here takes it, so the lines of concurrent writers never
 //   interleave, tear or overwrite each other. There is no write without it.
 // - The lock is waited for at most kAppendLockWaitMs. On Windows the wait is
-//   fair: writers on one machine queue on a named mutex of the file (its
-//   volume and file index), which the system hands to the longest waiter,
-//   and only then take the lock, which writers elsewhere (a network share)
-//   may hold. Linux, where the module is only tested, polls flock.
+//   fair: writers on one machine queue on a mutex named after the file's
+//   full name, which the system hands to the longest waiter, and only then
+//   take the lock, which writers elsewhere (a network share) may hold.
+//   Linux, where the module is only tested, polls flock.
 // - An open refused because another program holds the file (a sharing or
 //   lock violation) is tried again for at most kHeldOpenRetryMs, when the
 //   caller can wait.

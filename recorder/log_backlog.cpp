@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <vector>
 
@@ -59,8 +60,9 @@ public:
 
     std::deque<Kept> kept;
     std::size_t bytes = 0;  // of the kept lines
-    // The log names (hashed) whose spills this load has moved in already.
-    uint64_t looked[16] = {};
+    // The log names whose spills this load has moved in already, the
+    // latest at looked[(lookCount - 1) % 16].
+    std::string looked[16];
     std::size_t lookCount = 0;
 };
 
@@ -127,15 +129,21 @@ std::string BaseWithoutExtension(std::string_view path) {
     return std::string(path);
 }
 
+// Whether this load has moved the spills of the log `path` in already.
+bool Looked(const Backlog& backlog, const char* path) {
+    const std::size_t slots = std::size(backlog.looked);
+    for (std::size_t i = 1; i <= std::min(backlog.lookCount, slots); ++i) {
+        if (std::strcmp(backlog.looked[(backlog.lookCount - i) % slots].c_str(), path) == 0) return true;
+    }
+    return false;
+}
+
 // Once per log name and load, under the log's append lock: the spills of
-// earlier loads go into the log first. Answers what the log did not take.
-std::string MoveSpillsIn(Backlog& backlog, AppendSession& log, const char* path) {
-    const uint64_t name = Fnv1a(path);
-    const uint64_t* looked = backlog.looked;
-    const uint64_t* end = looked + std::min(backlog.lookCount, std::size(backlog.looked));
-    if (std::find(looked, end, name) != end) return "";
-    backlog.looked[backlog.lookCount++ % std::size(backlog.looked)] = name;
-    std::string left;
+// earlier loads go into the log first. Leaves in `left` what the log did
+// not take (a full disk); false then.
+bool MoveSpillsIn(Backlog& backlog, AppendSession& log, const char* path, std::string& left) {
+    if (Looked(backlog, path)) return true;
+    backlog.looked[backlog.lookCount++ % std::size(backlog.looked)] = path;
     for (const std::string& spill : {SpillBeside(path), SpillInTemporaryFolder(path)}) {
         std::string lines;
         if (spill.empty() || !TakeOverFile(spill.c_str(), lines) || lines.empty()) continue;
@@ -146,7 +154,7 @@ std::string MoveSpillsIn(Backlog& backlog, AppendSession& log, const char* path)
         }
         left += lines;
     }
-    return left;
+    return left.empty();
 }
 
 // Tries each log that has lines kept exactly once, without waiting for a
@@ -162,8 +170,8 @@ void WriteKept(Backlog& backlog) {
         const std::string& path = tried.back();
         AppendSession log(path.c_str(), AppendSession::Mode::Log, AppendSession::Wait::Once);
         if (!log.ready()) continue;
-        const std::string left = MoveSpillsIn(backlog, log, path.c_str());
-        if (!left.empty()) {
+        std::string left;
+        if (!MoveSpillsIn(backlog, log, path.c_str(), left)) {
             KeepFirst(backlog, path, left);
             continue;
         }
@@ -198,11 +206,11 @@ void WriteLogLine(const char* path, std::string_view line) {
     }
     AppendSession log(path, AppendSession::Mode::Log, AppendSession::Wait::Patient);
     if (log.ready()) {
-        const std::string left = MoveSpillsIn(backlog, log, path);
-        if (left.empty()) {
-            if (log.Append(line) == line.size()) return;
-        } else {
+        std::string left;
+        if (!MoveSpillsIn(backlog, log, path, left)) {
             KeepFirst(backlog, path, left);
+        } else if (log.Append(line) == line.size()) {
+            return;
         }
     }
     Keep(backlog, path, line);
