@@ -20,30 +20,48 @@ constexpr std::size_t kMaxLineSize = 1 << 20;
 // A description joined from more continuation lines is cut here.
 constexpr std::size_t kMaxDescriptionSize = 4 << 20;
 
+// Compared in place: the prefixes are a few bytes, and every line asks.
 bool StartsWith(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
+    if (text.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (text[i] != prefix[i]) return false;
+    }
+    return true;
 }
 
-// Two decimal digits at `at`, or a value no field takes.
+// Two decimal digits at `at`, or -1.
 int TwoDigits(const char* at) {
     const unsigned high = static_cast<unsigned char>(at[0]) - '0';
     const unsigned low = static_cast<unsigned char>(at[1]) - '0';
-    return high <= 9 && low <= 9 ? static_cast<int>(high * 10 + low) : 99;
+    return high <= 9 && low <= 9 ? static_cast<int>(high * 10 + low) : -1;
 }
 
-// "DD.MM HH:MM.SS " at the start of `text`: 15 characters.
-bool ReadStamp(std::string_view text, LocalTime& time) {
-    if (text.size() < kStampSize) return false;
+// What a line starts with: no stamp, the stamp of a moment that cannot be
+// ("31.02", "24:00"), or a stamp that was read.
+enum class Stamp : uint8_t { None, Impossible, Read };
+
+// The most days a month can have; 29 February is weighed once the year is
+// known.
+constexpr int kMonthDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+
+// "DD.MM HH:MM.SS " at the start of `text`: 15 characters, ten of them
+// digits, into `time` (all but the year).
+Stamp ReadStamp(std::string_view text, LocalTime& time) {
+    if (text.size() < kStampSize) return Stamp::None;
     const char* p = text.data();
-    if (p[2] != '.' || p[5] != ' ' || p[8] != ':' || p[11] != '.' || p[14] != ' ') return false;
+    if (p[2] != '.' || p[5] != ' ' || p[8] != ':' || p[11] != '.' || p[14] != ' ') return Stamp::None;
     time.day = TwoDigits(p);
     time.month = TwoDigits(p + 3);
     time.hour = TwoDigits(p + 6);
     time.minute = TwoDigits(p + 9);
     time.second = TwoDigits(p + 12);
-    return time.day >= 1 && time.day <= 31 && time.month >= 1 && time.month <= 12 && time.hour <= 23 &&
-           time.minute <= 59 && time.second <= 59;
+    if ((time.day | time.month | time.hour | time.minute | time.second) < 0) return Stamp::None;
+    const bool can = time.month >= 1 && time.month <= 12 && time.day >= 1 && time.day <= kMonthDays[time.month - 1] &&
+                     time.hour <= 23 && time.minute <= 59 && time.second <= 59;
+    return can ? Stamp::Read : Stamp::Impossible;
 }
+
+constexpr char kImpossibleStamp[] = "a stamp of a date or time that cannot be";
 
 constexpr std::string_view kHeVerb = kLogHeVerb;
 constexpr std::string_view kSheVerb = kLogSheVerb;
@@ -68,10 +86,12 @@ struct Phrase {
 Phrase MatchPhrase(std::string_view text) {
     for (const std::string_view verb : {kHeVerb, kSheVerb}) {
         if (!StartsWith(text, verb)) continue;
-        std::size_t wordSize = 0;
-        const std::optional<LogWordMeaning> word = MatchLogWord(text.substr(verb.size()), wordSize);
-        if (!word || !EndsOrDescribes(text.substr(verb.size() + wordSize))) continue;
-        return Phrase{verb.size() + wordSize, word->status, verb == kSheVerb ? 'f' : 'm'};
+        // No log word holds " [": the word is all up to the description.
+        const std::string_view rest = text.substr(verb.size());
+        const std::string_view word = rest.substr(0, rest.find(kDescriptionOpen));
+        const std::optional<LogWordMeaning> meaning = ExactLogWord(word);
+        if (!meaning) continue;
+        return Phrase{verb.size() + word.size(), meaning->status, verb == kSheVerb ? 'f' : 'm'};
     }
     return Phrase{};
 }
@@ -199,23 +219,29 @@ void Reset(LogRecord& record) {
 // readers (0x1A) or reach a terminal as escape sequences.
 bool IsControl(unsigned char byte) { return (byte < 0x20 && byte != '\t') || byte == 0x7F; }
 
-// Whether four bytes may hold a control byte: any below 0x20 (TAB too) or
-// 0x7F. Looks at four at a time, since every byte of every line goes
+// Whether eight bytes may hold a control byte: any below 0x20 (TAB too) or
+// 0x7F. Looks at eight at a time, since every byte of every line goes
 // through here.
-bool MayHoldControl(uint32_t x) {
-    const uint32_t low = (x - 0x20202020u) & ~x;
-    const uint32_t del = x ^ 0x7F7F7F7Fu;
-    return ((low | ((del - 0x01010101u) & ~del)) & 0x80808080u) != 0;
+bool MayHoldControl(uint64_t x) {
+    constexpr uint64_t kOnes = 0x0101010101010101u;
+    const uint64_t low = (x - 0x20 * kOnes) & ~x;
+    const uint64_t del = x ^ (0x7F * kOnes);
+    return ((low | ((del - kOnes) & ~del)) & (0x80 * kOnes)) != 0;
 }
 
 // Where the first control byte of `line` is, or its size.
 std::size_t FirstControl(std::string_view line) {
+    const char* bytes = line.data();
     std::size_t i = 0;
-    for (uint32_t x[2]; i + 8 <= line.size(); i += 8) {
-        std::memcpy(x, line.data() + i, 8);
-        if (MayHoldControl(x[0]) || MayHoldControl(x[1])) break;
+    for (; i + 8 <= line.size(); i += 8) {
+        uint64_t x;
+        std::memcpy(&x, bytes + i, 8);
+        if (!MayHoldControl(x)) continue;
+        for (std::size_t j = i; j < i + 8; ++j) {
+            if (IsControl(static_cast<unsigned char>(bytes[j]))) return j;
+        }
     }
-    while (i < line.size() && !IsControl(static_cast<unsigned char>(line[i]))) ++i;
+    while (i < line.size() && !IsControl(static_cast<unsigned char>(bytes[i]))) ++i;
     return i;
 }
 
@@ -231,18 +257,34 @@ std::string_view Clean(std::string_view line, std::string& scratch) {
     return scratch;
 }
 
-// Whether a line starts a record, and its stamp; own lines (the few) are
-// read whole into `scratch` to tell, and `open` says whether their
+// Whether a (cleaned) line starts a record, and its stamp; own lines (the
+// few) are read whole into `scratch` to tell, and `open` says whether their
 // description goes on. Continuation lines are no records.
 LineKind Classify(std::string_view line, LogRecord& scratch, bool& open) {
-    if (ReadStamp(line, scratch.time)) {
-        scratch.kind = RecordKind::Contact;
-        return line.find('(', kStampSize) != std::string_view::npos ? LineKind::Record
-                                                                    : LineKind::Unplaceable;
+    switch (ReadStamp(line, scratch.time)) {
+        case Stamp::Read:
+            scratch.kind = RecordKind::Contact;
+            return line.find('(', kStampSize) != std::string_view::npos ? LineKind::Record : LineKind::Unplaceable;
+        case Stamp::Impossible: return LineKind::Unplaceable;
+        case Stamp::None: break;
     }
     if (!StartsWith(line, kOwnOpening)) return LineKind::Continuation;
     const char* why = "";
     return ParseLine(line, scratch, open, why);
+}
+
+// Classify of the line cleaned, for the first pass, which needs only where
+// records start and their day and month: a line that starts with a stamp
+// (which holds no control byte) is a record by whether a "(" follows, and
+// leaving out control bytes makes no "(" and takes none; only the others
+// are cleaned first, into `scratchLine`.
+LineKind ClassifyRaw(std::string_view raw, std::string& scratchLine, LogRecord& scratch, bool& open) {
+    if (ReadStamp(raw, scratch.time) == Stamp::Read) {
+        scratch.kind = RecordKind::Contact;
+        return std::memchr(raw.data() + kStampSize, '(', raw.size() - kStampSize) ? LineKind::Record
+                                                                                   : LineKind::Unplaceable;
+    }
+    return Classify(Clean(raw, scratchLine), scratch, open);
 }
 
 using Sink = std::function<void(LogRecord& record)>;
@@ -376,20 +418,31 @@ std::optional<int64_t> ModificationTime(const std::string& path) {
 
 int MonthDay(const LocalTime& time) { return time.month * 100 + time.day; }
 
+// The years a record may fall in: four digits, and no year 0.
+constexpr int kFirstYear = 1, kLastYear = 9999;
+
+bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
 }  // namespace
 
 LineKind ParseLine(std::string_view line, LogRecord& record, bool& open, const char*& why) {
     Reset(record);
     open = false;
-    if (ReadStamp(line, record.time)) {
-        record.kind = RecordKind::Contact;
-        return ParseContact(line.substr(kStampSize), record, open, why);
-    }
-    if (StartsWith(line, kOwnOpening) && ReadStamp(line.substr(kOwnOpening.size()), record.time)) {
+    Stamp stamp = ReadStamp(line, record.time);
+    std::size_t body = kStampSize;
+    record.kind = RecordKind::Contact;
+    if (stamp == Stamp::None && StartsWith(line, kOwnOpening)) {
+        stamp = ReadStamp(line.substr(kOwnOpening.size()), record.time);
+        body += kOwnOpening.size();
         record.kind = RecordKind::Own;
-        return ParseOwn(line.substr(kOwnOpening.size() + kStampSize), record, open, why);
     }
-    return LineKind::Continuation;
+    if (stamp == Stamp::None) return LineKind::Continuation;
+    if (stamp == Stamp::Impossible) {
+        why = kImpossibleStamp;
+        return LineKind::Unplaceable;
+    }
+    return record.kind == RecordKind::Own ? ParseOwn(line.substr(body), record, open, why)
+                                          : ParseContact(line.substr(body), record, open, why);
 }
 
 std::string ReadLog(const std::string& path, int lastYear, const RecordSink& onRecord,
@@ -407,13 +460,8 @@ std::string ReadLog(const std::string& path, int lastYear, const RecordSink& onR
     std::string scratchLine;
     LogRecord scratch;
     const auto count = [&](std::string_view raw, uint64_t) {
-        // Only a line's start tells a record, and leaving out control bytes
-        // makes no "(": the rest need not be cleaned.
-        constexpr std::size_t kStart = sizeof kLogOwnOpening - 1 + kStampSize;
-        const std::string_view start = raw.substr(0, kStart);
-        const std::string_view line = FirstControl(start) == start.size() ? raw : Clean(raw, scratchLine);
         bool open = false;
-        if (Classify(line, scratch, open) != LineKind::Record) return;
+        if (ClassifyRaw(raw, scratchLine, scratch, open) != LineKind::Record) return;
         changes += MonthDay(scratch.time) < previous;
         previous = MonthDay(scratch.time);
     };
@@ -424,7 +472,17 @@ std::string ReadLog(const std::string& path, int lastYear, const RecordSink& onR
     const Sink dated = [&](LogRecord& record) {
         seen += MonthDay(record.time) < previous;
         previous = MonthDay(record.time);
-        record.time.year = lastYear - (changes - seen);
+        // Counted as a record either way: both passes date the others alike.
+        const int year = lastYear - (changes - seen);
+        if (year < kFirstYear || year > kLastYear) {
+            onWarning(record.line, "falls in the year " + std::to_string(year) + ", outside 1 to 9999");
+            return;
+        }
+        if (record.time.month == 2 && record.time.day == 29 && !IsLeapYear(year)) {
+            onWarning(record.line, "29.02 falls in " + std::to_string(year) + ", which is no leap year");
+            return;
+        }
+        record.time.year = year;
         onRecord(record);
     };
     Assembler reading(dated, onWarning);

@@ -51,7 +51,10 @@ TEST(LogReader, ParsesLinesByPrecedence) {
          {LineKind::Record, "", "", "", -1, 0, "opis", false}},
         {"Zmianiles status 01.01 00:00.00 na sieci XX na dostepny", {LineKind::Unplaceable}},
         {"07.03 13:05.09 Bez nawiasu zmienil status na dostepny", {LineKind::Unplaceable}},
-        {"07.03 25:05.09 Ania(1@GG)", {LineKind::Continuation}},
+        {"07.03 25:05.09 Ania(1@GG)", {LineKind::Unplaceable}},
+        {"31.02 13:05.09 Ania(1@GG)", {LineKind::Unplaceable}},
+        {"Zmianiles status 31.04 23:59.59 na sieci GG na dostepny", {LineKind::Unplaceable}},
+        {"07.03 1x:05.09 Ania(1@GG)", {LineKind::Continuation}},
         {"Druga linia]", {LineKind::Continuation}},
     };
     for (const Row& row : rows) {
@@ -90,6 +93,32 @@ TEST(LogReader, StampNeedsEverySeparator) {
         const LineKind want = stamp == stamps[0] ? LineKind::Record : LineKind::Continuation;
         EXPECT_EQ(ParseLine(std::string(stamp) + "Ania(1@GG)", record, open, why), want);
     }
+}
+
+// Control bytes are left out wherever they stand, in either half of the
+// eight bytes read at a time; TAB stays.
+TEST(LogReader, ControlBytesAreLeftOut) {
+    const std::string text = "ABCDEFGHIJKLMNOP";
+    std::string log, want;
+    std::vector<std::string> wants;
+    for (int byte = 0; byte < 0x80; ++byte) {
+        if (byte == '\n' || (byte >= 0x20 && byte < 0x7F && byte != '\t')) continue;
+        const bool kept = byte == '\t';
+        for (std::size_t at = 0; at <= text.size(); ++at) {  // the description starts at the 27th byte
+            std::string description = text;
+            description.insert(at, 1, static_cast<char>(byte));
+            log += "07.03 13:05.09 Ania(1@GG) [" + description + "]\n";
+            wants.push_back(kept ? description : text);
+        }
+    }
+    const std::filesystem::path path = std::filesystem::temp_directory_path() / "plumeta-controls.txt";
+    std::ofstream(path, std::ios::binary) << log;
+    std::vector<std::string> got;
+    EXPECT_EQ(ReadLog(path.string(), 2026, [&](const LogRecord& r) { got.push_back(r.description); },
+                      [](uint64_t, const std::string&) {}),
+              "");
+    EXPECT_EQ(got, wants);
+    std::filesystem::remove(path);
 }
 
 // A line is kept up to 1 MiB; the rest of it is left out, with a warning on

@@ -34,6 +34,17 @@ TEST(RecordFormat, CsvAndJsonEscaping) {
         EXPECT_EQ(csv.view(), row.csv);
         EXPECT_EQ(json.view(), row.json);
     }
+    // Every control character's escape, each digit of it (a file name may
+    // hold them; lines have them left out).
+    std::string controls(1, '\0');
+    for (char c = 1; c < 0x20; ++c) controls += c;
+    controls += '\x7F';
+    OutText json;
+    AppendJsonString(json, controls);
+    EXPECT_EQ(json.view(),
+              "\"\\u0000\\u0001\\u0002\\u0003\\u0004\\u0005\\u0006\\u0007\\u0008\\t\\n\\u000b\\u000c\\r\\u000e\\u000f"
+              "\\u0010\\u0011\\u0012\\u0013\\u0014\\u0015\\u0016\\u0017\\u0018\\u0019\\u001a\\u001b\\u001c\\u001d\\u001e"
+              "\\u001f\\u007f\"");
 }
 
 LogRecord Change(int hour, int minute, uint32_t status, const char* id = "1") {

@@ -8,7 +8,6 @@ namespace plumeta::reader {
 namespace {
 
 constexpr int kHourSeconds = 3600;
-constexpr int kWeekHours = 168;
 
 // Days since 1970-01-01 of a civil date (proleptic Gregorian).
 int64_t DaysFromCivil(int year, int month, int day) {
@@ -24,18 +23,30 @@ int64_t Seconds(const LocalTime& t) {
     return DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
 }
 
+constexpr int64_t kWeekSeconds = int64_t{kWeekHours} * kHourSeconds;
+
+// Rounded down, for times before 1970 too.
+int64_t FloorDiv(int64_t a, int64_t b) { return a / b - (a % b < 0); }
+
 // The hour of the week, Monday 00-01 being 0 (1970-01-01 was a Thursday).
 int HourOfWeek(int64_t seconds) {
-    const int64_t hours = seconds / kHourSeconds;
-    const int64_t days = hours / 24;
-    return static_cast<int>(((days + 3) % 7 + 7) % 7 * 24 + hours % 24);
+    const int64_t hours = FloorDiv(seconds, kHourSeconds) + 3 * 24;  // Thursday 00-01 is hour 72
+    return static_cast<int>(hours - FloorDiv(hours, kWeekHours) * kWeekHours);
 }
 
-// Spreads [from, to) over the hours of the week.
+// Spreads [from, to) over the hours of the week: its whole weeks to every
+// hour at once, then the rest hour by hour, so that a span of years costs
+// no more than one of days. Within 1 to 9999 a bin holds under 2^32 s.
 template <typename Bins>
 void AddSpan(Bins& bins, int64_t from, int64_t to) {
+    if (from >= to) return;
+    const int64_t weeks = (to - from) / kWeekSeconds;
+    if (weeks) {
+        for (auto& bin : bins) bin += static_cast<uint32_t>(weeks * kHourSeconds);
+        from += weeks * kWeekSeconds;
+    }
     while (from < to) {
-        const int64_t next = std::min(to, (from / kHourSeconds + 1) * kHourSeconds);
+        const int64_t next = std::min(to, (FloorDiv(from, kHourSeconds) + 1) * kHourSeconds);
         bins[HourOfWeek(from)] += static_cast<uint32_t>(next - from);
         from = next;
     }
@@ -45,23 +56,6 @@ void AddSpan(Bins& bins, int64_t from, int64_t to) {
 // down, the hours across, right of the day names.
 std::string Cell(int hourOfWeek) {
     return "M" + std::to_string(3 + hourOfWeek % 24) + " " + std::to_string(1 + hourOfWeek / 24) + "h1v1h-1z";
-}
-
-// The date `back` days before `day`.
-LocalTime DayBefore(const LocalTime& day, int back) {
-    const int64_t days = DaysFromCivil(day.year, day.month, day.day) - back;
-    // Civil date from days (the inverse of DaysFromCivil).
-    const int64_t z = days + 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t dayOfEra = z - era * 146097;
-    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const int64_t mp = (5 * dayOfYear + 2) / 153;
-    LocalTime result;
-    result.day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
-    result.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    result.year = static_cast<int>(yearOfEra + era * 400 + (result.month <= 2));
-    return result;
 }
 
 std::string DateText(const LocalTime& t) {
@@ -85,9 +79,35 @@ constexpr char kStyle[] =
     "ul{margin:.2em 0;padding-left:1.2em}li time,td time{color:#666;white-space:nowrap}"
     "pre{background:#f6f6f6;padding:.5em;overflow:auto}"
     "table{border-collapse:collapse}td,th{border-bottom:1px solid #e4e4e4;padding:.2em .8em;text-align:left}"
-    "details{margin:.5em 0}summary{cursor:pointer;font-weight:bold}svg{max-width:100%;height:auto}";
+    "details{margin:.5em 0}summary{cursor:pointer;font-weight:bold}svg{max-width:100%;height:auto}"
+    "[hidden]{display:none!important}#find{font-size:1em;padding:.3em;width:20em}"
+    "tr.online td:first-child a{color:#2e9e44;font-weight:bold}a.up{font-size:.7em;font-weight:normal}";
+
+// The filter box: shown by the script alone, so that a page without script
+// is whole. Part of a name or identifier, case and Polish letters aside
+// ("lodz" finds "Łódź"): NFD leaves "ł" whole, so it is folded by hand. No
+// "<" in it: the page's only markup is the reader's own.
+constexpr char kFilterScript[] =
+    "<script>\n"
+    "(function () {\n"
+    "  var box = document.getElementById('find'), items = document.querySelectorAll('[data-find]');\n"
+    "  function fold(s) { return s.toLowerCase().normalize('NFD').replace(/[\\u0300-\\u036f]/g, '')"
+    ".replace(/\\u0142/g, 'l'); }\n"
+    "  var keys = Array.prototype.map.call(items, function (e) { return fold(e.getAttribute('data-find')); });\n"
+    "  box.hidden = false;\n"
+    "  box.oninput = function () {\n"
+    "    var q = fold(box.value.trim());\n"
+    "    Array.prototype.forEach.call(items, function (e, i) { e.hidden = q !== '' && keys[i].indexOf(q) === -1; });\n"
+    "  };\n"
+    "})();\n"
+    "</script>\n";
 
 }  // namespace
+
+void Report::CountOnline(Contact& contact, int64_t from, int64_t to) {
+    AddSpan(contact.onlineSeconds, std::max(from, contact.countedTo), to);
+    contact.countedTo = std::max(contact.countedTo, to);
+}
 
 void Report::AddFile(const std::string& file, const std::string& problem) { files_.emplace_back(file, problem); }
 
@@ -108,6 +128,8 @@ void Report::Add(const LogRecord& record) {
         return;
     }
     seen_.Add(record);
+    days_.insert({record.time.year, record.time.month, record.time.day});
+    if (days_.size() > static_cast<std::size_t>(kTimelineDays)) days_.erase(days_.begin());
     Contact& contact = contacts_[{std::string(record.network), record.id}];
     if (record.described && !record.description.empty() && record.description != contact.lastDescription) {
         contact.descriptions.push_back({record.time, record.description});
@@ -122,24 +144,22 @@ void Report::Add(const LogRecord& record) {
     if (!record.status) return;  // a code without a word tells nothing
     const int64_t now = Seconds(record.time);
     const bool online = IsOnline(*record.status);
-    if (contact.onlineFrom && !online) AddSpan(contact.onlineSeconds, *contact.onlineFrom, now);
+    if (contact.onlineFrom && !online) CountOnline(contact, *contact.onlineFrom, now);
     if (!online) contact.onlineFrom.reset();
     if (online && !contact.onlineFrom) contact.onlineFrom = now;
 }
 
 void Report::StartTimelines() {
     timelines_.clear();
-    if (!last_) return;
-    for (int back = 0; back < kTimelineDays; ++back) {
-        const LocalTime day = DayBefore(*last_, back);
-        timelines_.emplace_back(day.year, day.month, day.day);
+    for (auto day = days_.rbegin(); day != days_.rend(); ++day) {
+        const auto [year, month, dayOfMonth] = *day;
+        timelines_.emplace_back(year, month, dayOfMonth);
     }
 }
 
 void Report::AddToTimelines(const LogRecord& record) {
     if (timelines_.empty()) return;
-    const LocalTime oldest = DayBefore(*last_, kTimelineDays - 1);
-    if (record.kind == RecordKind::Contact && Earlier(record.time, oldest)) {
+    if (record.kind == RecordKind::Contact && Earlier(record.time, timelines_.back().day())) {
         const auto [at, added] = beforeTimelines_.try_emplace({std::string(record.network), record.id}, record);
         if (!added && !Earlier(record.time, at->second.time)) at->second = record;
         return;
@@ -227,11 +247,38 @@ std::string Report::Html(const RecordFormatter& format) const {
     }
     coveredPath += "\"/>";
 
+    // The index: a row per contact in the cards' order, those online now
+    // standing out; the filter box above it, which the script shows.
+    auto findKey = [&](const Entry& e) { return EscapeMarkup(e.name) + " " + from1250(e.seen->last.id); };
+    html += "<h2 id=\"index\">" + text("Spis kontaktów") + "</h2>\n";
+    html += "<p><input id=\"find\" type=\"search\" placeholder=\"" + text("Szukaj: imię lub identyfikator") +
+            "\" hidden></p>\n";
+    html += "<table class=\"index\">\n<tr><th>" + text("Kontakt") + "</th><th>" + text("Sieć") + "</th><th>" +
+            text("W sieci") + "</th><th>" + text("Status") + "</th><th>" + text("Zmian") + "</th></tr>\n";
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const ContactSeen& seen = *entries[i].seen;
+        html += std::string(seen.onlineSince ? "<tr class=\"online\"" : "<tr") + " data-find=\"" +
+                findKey(entries[i]) + "\"><td><a href=\"#c" + std::to_string(i + 1) + "\">" +
+                EscapeMarkup(entries[i].name) + "</a></td><td>" + std::string(seen.last.network) + "</td><td>";
+        if (seen.onlineSince) {
+            html += text("teraz, od ") + TimeText(*seen.onlineSince);
+        } else if (seen.lastSeenOnline) {
+            html += text("ostatnio ") + TimeText(*seen.lastSeenOnline);
+        } else {
+            html += text("nie widziany");
+        }
+        html += "</td><td>" +
+                (seen.last.status ? EscapeMarkup(format.StatusWord(*seen.last.status, seen.last.gender)) : "") +
+                "</td><td>" + std::to_string(seen.changes) + "</td></tr>\n";
+    }
+    html += "</table>\n";
+
     html += "<h2>" + text("Kontakty") + "</h2>\n";
-    for (const Entry& e : entries) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Entry& e = entries[i];
         const ContactSeen& seen = *e.seen;
         std::array<uint32_t, kWeekHours> online = e.contact->onlineSeconds;
-        if (e.contact->onlineFrom) AddSpan(online, *e.contact->onlineFrom, end);
+        if (e.contact->onlineFrom) AddSpan(online, std::max(*e.contact->onlineFrom, e.contact->countedTo), end);
         std::string heat;
         int percent[kWeekHours];
         for (int h = 0; h < kWeekHours; ++h) {
@@ -240,14 +287,15 @@ std::string Report::Html(const RecordFormatter& format) const {
                                     : 0;
             heat += (h ? "," : "") + std::to_string(percent[h]);
         }
-        html += "<section class=\"contact\" data-network=\"" + std::string(seen.last.network) + "\" data-id=\"" +
+        html += "<section class=\"contact\" id=\"c" + std::to_string(i + 1) + "\" data-find=\"" + findKey(e) +
+                "\" data-network=\"" + std::string(seen.last.network) + "\" data-id=\"" +
                 from1250(seen.last.id) + "\" data-changes=\"" + std::to_string(seen.changes) + "\"";
         if (seen.onlineSince) html += " data-online-since=\"" + TimeText(*seen.onlineSince) + "\"";
         if (seen.lastSeenOnline) html += " data-last-seen=\"" + TimeText(*seen.lastSeenOnline) + "\"";
         html += " data-heat=\"" + heat + "\">\n";
         html += "<h3>" + EscapeMarkup(e.name) + " <small>(" + from1250(seen.last.id);
         if (!seen.last.network.empty()) html += ", " + std::string(seen.last.network);
-        html += ")</small></h3>\n<div class=\"facts\">\n";
+        html += ")</small> <a class=\"up\" href=\"#index\">\xE2\x86\x91 " + text("spis") + "</a></h3>\n<div class=\"facts\">\n";
         if (seen.onlineSince) {
             html += "<p class=\"online\">" + text("W sieci od ") + TimeText(*seen.onlineSince) + "</p>\n";
         } else if (seen.lastSeenOnline) {
@@ -300,13 +348,14 @@ std::string Report::Html(const RecordFormatter& format) const {
         html += "</div>\n</section>\n";
     }
 
-    // The last seven days, the newest open.
+    // The last seven days with changes, the newest open.
     html += "<h2>" + text("Ostatnie dni") + "</h2>\n";
+    if (timelines_.empty()) html += "<p>" + text("Brak") + "</p>\n";
     for (std::size_t i = 0; i < timelines_.size(); ++i) {
         std::string svg = timelines_[i].Svg(format);
         if (svg.compare(0, 5, "<?xml") == 0) svg.erase(0, svg.find('\n') + 1);
         html += std::string(i == 0 ? "<details open>" : "<details>") + "<summary>" +
-                DateText(DayBefore(*last_, static_cast<int>(i))) + "</summary>\n" + svg + "</details>\n";
+                DateText(timelines_[i].day()) + "</summary>\n" + svg + "</details>\n";
     }
 
     // The user's own changes, newest first.
@@ -324,6 +373,7 @@ std::string Report::Html(const RecordFormatter& format) const {
         html += "</table>\n";
         if (olderOwn_) html += "<p>" + text("i starszych: ") + std::to_string(olderOwn_) + "</p>\n";
     }
+    html += kFilterScript;
     html += "</body>\n</html>\n";
     return html;
 }

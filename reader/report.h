@@ -1,9 +1,11 @@
 // report: the whole log as one self-contained HTML page (UTF-8, inline CSS
-// and SVG, no script), for people who never open a console: what was read,
-// then a section per contact (a week heat map of when it is online, online
-// now or last seen, the number of changes, the descriptions it set), the
-// log's last seven days as timelines, and the user's own changes.
-//
+// and SVG), for people who never open a console: what was read; an index
+// of the contacts (online now or last seen, status, changes), with a filter
+// box that a few lines of inline script show and drive (without script the
+// page is whole); then a card per contact (a week heat map of when it is
+// online, online now or last seen, the number of changes, the descriptions
+// it set), each linking back to the index; the last seven days the log has
+// contacts' changes on, as timelines; and the user's own changes.//
 // The facts also stand in data-* attributes, for programs and tests:
 // - a contact's <section class="contact">: data-network, data-id,
 //   data-changes, data-online-since and data-last-seen ("YYYY-MM-DD
@@ -13,7 +15,8 @@
 // - each description's <li data-time="...">.
 // "Online" is last-seen's rule: any status but unavailable and blocked,
 // from the change that sets it to the next change with a status, or to the
-// log's last record.
+// log's last record. A clock set back makes such spans overlap: each moment
+// counts once.
 //
 // Memory stays bounded however long the log: per contact, its counts and its
 // newest kMaxDescriptions descriptions; the newest kMaxOwnChanges own
@@ -25,7 +28,9 @@
 #include <deque>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -40,6 +45,7 @@ inline constexpr std::size_t kMaxDescriptions = 20;
 inline constexpr std::size_t kMaxOwnChanges = 500;
 inline constexpr std::size_t kMaxSkipped = 50;
 inline constexpr int kTimelineDays = 7;
+inline constexpr int kWeekHours = 168;
 
 class Report {
 public:
@@ -48,7 +54,7 @@ public:
     void AddSkipped(const std::string& file, uint64_t line, const std::string& why);
     // Every record, in the order of the logs.
     void Add(const LogRecord& record);
-    // The timelines need the log's last day, known after the first pass:
+    // The timelines need the log's last days, known after the first pass:
     // then every record again, through AddToTimelines, and FinishTimelines.
     void StartTimelines();
     void AddToTimelines(const LogRecord& record);
@@ -63,12 +69,19 @@ private:
         std::string text;  // Windows-1250
     };
     struct Contact {
-        std::array<uint32_t, 168> onlineSeconds{};  // by hour of the week
+        std::array<uint32_t, kWeekHours> onlineSeconds{};  // by hour of the week
         std::optional<int64_t> onlineFrom;  // seconds, while online
+        // Where the counted spans end: a clock set back makes spans overlap,
+        // and an hour counts online once.
+        int64_t countedTo = INT64_MIN;
         std::deque<Described> descriptions;  // oldest first, the newest kept
         uint64_t olderDescriptions = 0;
         std::optional<std::string> lastDescription;
     };
+
+    // Adds [from, to) to the contact's online hours, leaving out what is
+    // counted already.
+    static void CountOnline(Contact& contact, int64_t from, int64_t to);
 
     std::vector<std::pair<std::string, std::string>> files_;  // name, problem
     std::vector<std::string> skipped_;
@@ -78,7 +91,8 @@ private:
     std::map<Key, Contact> contacts_;
     std::deque<LogRecord> own_;
     uint64_t olderOwn_ = 0;
-    std::vector<DayTimeline> timelines_;  // the newest day first
+    std::set<std::tuple<int, int, int>> days_;  // the newest kTimelineDays with contacts' changes
+    std::vector<DayTimeline> timelines_;  // for those days, the newest first
     // Each contact's latest record from before the oldest of those days: all
     // they need of that time, handed over by FinishTimelines.
     std::map<Key, LogRecord> beforeTimelines_;

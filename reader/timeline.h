@@ -26,6 +26,8 @@ public:
     std::string Svg(const RecordFormatter& format) const;
     // How many contacts changed that day.
     std::size_t rows() const;
+    // The day, at 00:00:00.
+    const LocalTime& day() const { return day_; }
 
 private:
     struct Change {

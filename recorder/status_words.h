@@ -33,6 +33,9 @@ struct LogWordMeaning {
 };
 // The longest log word that `text` begins with, and its `length`.
 std::optional<LogWordMeaning> MatchLogWord(std::string_view text, std::size_t& length);
+// The log word that `text` is, whole: what MatchLogWord finds where the
+// word's end is known.
+std::optional<LogWordMeaning> ExactLogWord(std::string_view text);
 // The network number of a name ("GG", "JABBER", "LAN").
 std::optional<uint32_t> NetworkNumberOfName(std::string_view name);
 

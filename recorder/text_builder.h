@@ -30,6 +30,8 @@ public:
     void Append(std::string_view text) { Append(text.data(), text.size()); }
     void Append(const char* text) { Append(text, std::strlen(text)); }
     void Push(char byte) { *Extend(1) = byte; }
+    // Empties the text, keeping its room.
+    void Clear() { size_ = 0; }
     // Makes room for `size` more bytes and answers where they go.
     char* Extend(std::size_t size) {
         if (size > capacity_ - size_) Grow(size);

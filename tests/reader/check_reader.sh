@@ -56,7 +56,7 @@ facts() {
       n = split("network id changes online-since last-seen", names, " ")
       for (i = 1; i <= n; i++) {
         value = "-"
-        if (match(line, names[i] "=\"[^\"]*\"")) value = substr(line, RSTART + length(names[i]) + 2, RLENGTH - length(names[i]) - 3)
+        if (match(line, " data-" names[i] "=\"[^\"]*\"")) value = substr(line, RSTART + length(names[i]) + 8, RLENGTH - length(names[i]) - 9)
         out = out " " names[i] "=" value
       }
       match(line, /data-heat="[^"]*"/); split(substr(line, RSTART + 11, RLENGTH - 12), heat, ",")

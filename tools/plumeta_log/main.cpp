@@ -191,13 +191,14 @@ public:
     }
     void Flush() {
         std::fwrite(text_->data(), 1, text_->size(), to_);
-        text_ = std::make_unique<plumeta::reader::OutText>();
+        text_->Clear();
     }
 
 private:
     static constexpr std::size_t kFlushAt = 60000;  // within OutText's own room
     std::FILE* to_;
-    std::unique_ptr<plumeta::reader::OutText> text_ = std::make_unique<plumeta::reader::OutText>();
+    // On the heap, made once: 64 KiB is too much for the stack.
+    std::unique_ptr<plumeta::reader::OutText> text_{new plumeta::reader::OutText};
 };
 
 // Reads every file in order; answers 1 when one could not be read, which is
@@ -524,12 +525,13 @@ int main(int argc, char** argv) {
     if (o.command == "last-seen") return LastSeen(o, format, out);
     if (o.command == "timeline") return Timeline(o, format, out);
     if (o.command == "report") return Report(o, format, out);
-    if (o.command == "csv") format.AppendCsvHeader(out.text());
+    const bool csv = o.command == "csv", json = o.command == "json";  // asked once, not per record
+    if (csv) format.AppendCsvHeader(out.text());
     return ReadAll(o, out, [&](const LogRecord& record, const std::string& file) {
         if (!Passes(o, record)) return;
-        if (o.command == "csv") {
+        if (csv) {
             format.AppendCsv(out.text(), record, file);
-        } else if (o.command == "json") {
+        } else if (json) {
             format.AppendJson(out.text(), record, file);
         } else {
             format.AppendShow(out.text(), record);
