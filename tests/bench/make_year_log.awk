@@ -7,7 +7,7 @@ BEGIN {
   if (!changes) changes = 6
   split("dostepna|zaraz wracam|dostepna|nie przeszkadzac|dostepna|niedost\352pna", she, "|")
   split("dostepny|zaraz wracam|dostepny|nie przeszkadzac|dostepny|niedost\352pny", he, "|")
-  split("w domu|w pracy, wracam o 18|spotkanie [pilne]|kto na kaw\352?|\263\363d\274 i okolice|urlop", descs, "|")
+  split("w domu|w pracy, wracam o 18|spotkanie [pilne]|kto na kaw\352?|\263\363d\237 i okolice|urlop", descs, "|")
   split("31 28 31 30 31 30 31 31 30 31 30 31", length_of, " ")
   srand(1)
   for (month = 1; month <= 12; month++) {
