@@ -1,19 +1,22 @@
 #include "reader/log_reader.h"
 
 #include <sys/stat.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 
+#include "reader/chunk_reader.h"
 #include "recorder/status_log.h"
 #include "recorder/status_words.h"
 
 namespace plumeta::reader {
 namespace {
 
-constexpr std::size_t kChunkSize = 1 << 20;
 // A longer line is cut here (and reported): a garbage file without line
 // ends cannot take the reader's memory.
 constexpr std::size_t kMaxLineSize = 1 << 20;
@@ -27,6 +30,13 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
         if (text[i] != prefix[i]) return false;
     }
     return true;
+}
+
+// Replaces `to` with `text`, which is no part of it: cheaper than assign,
+// which allows for that.
+void Assign(std::string& to, std::string_view text) {
+    to.clear();
+    to.append(text.data(), text.size());
 }
 
 // Two decimal digits at `at`, or -1.
@@ -70,6 +80,19 @@ constexpr std::string_view kOwnOpening = kLogOwnOpening;
 constexpr std::string_view kOnNetwork = kLogOnNetwork;
 constexpr std::string_view kOnStatus = kLogOnStatus;
 
+// Where " [" first stands in `text`, or npos: found by its "[", which is
+// rarer than " ".
+std::size_t FindDescription(std::string_view text) {
+    for (std::size_t from = 1; from < text.size();) {
+        const void* found = std::memchr(text.data() + from, kDescriptionOpen[1], text.size() - from);
+        if (!found) break;
+        const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+        if (text[at - 1] == kDescriptionOpen[0]) return at - 1;
+        from = at + 1;
+    }
+    return std::string_view::npos;
+}
+
 // What may follow a word, a phrase or a tag: the description, or the end.
 bool EndsOrDescribes(std::string_view rest) {
     return rest.empty() || StartsWith(rest, kDescriptionOpen);
@@ -83,17 +106,26 @@ struct Phrase {
     char gender = 0;
 };
 
+// Whether `text` starts with `verb`: its size a constant, so compared in a
+// few wide loads.
+template <std::size_t N>
+bool StartsWithVerb(std::string_view text, const char (&verb)[N]) {
+    return text.size() >= N - 1 && std::memcmp(text.data(), verb, N - 1) == 0;
+}
+
+template <std::size_t N>
+Phrase MatchVerbPhrase(std::string_view text, const char (&verb)[N], char gender) {
+    if (!StartsWithVerb(text, verb)) return Phrase{};
+    // No log word holds " [": the word is all up to the description.
+    const std::string_view rest = text.substr(N - 1);
+    const std::string_view word = rest.substr(0, FindDescription(rest));
+    const std::optional<LogWordMeaning> meaning = ExactLogWord(word);
+    return meaning ? Phrase{N - 1 + word.size(), meaning->status, gender} : Phrase{};
+}
+
 Phrase MatchPhrase(std::string_view text) {
-    for (const std::string_view verb : {kHeVerb, kSheVerb}) {
-        if (!StartsWith(text, verb)) continue;
-        // No log word holds " [": the word is all up to the description.
-        const std::string_view rest = text.substr(verb.size());
-        const std::string_view word = rest.substr(0, rest.find(kDescriptionOpen));
-        const std::optional<LogWordMeaning> meaning = ExactLogWord(word);
-        if (!meaning) continue;
-        return Phrase{verb.size() + word.size(), meaning->status, verb == kSheVerb ? 'f' : 'm'};
-    }
-    return Phrase{};
+    const Phrase he = MatchVerbPhrase(text, kLogHeVerb, 'm');
+    return he.length ? he : MatchVerbPhrase(text, kLogSheVerb, 'f');
 }
 
 // Where the first status phrase after `from` starts, or npos.
@@ -120,7 +152,7 @@ bool ReadDescription(std::string_view rest, LogRecord& record, bool& open) {
     open = rest.empty() || rest.back() != kLogDescriptionClose;
     if (!open) rest.remove_suffix(1);
     record.described = true;
-    record.description.assign(rest);
+    Assign(record.description, rest);
     return true;
 }
 
@@ -131,12 +163,15 @@ std::string_view KnownNetwork(std::string_view name) {
     return number ? NetworkName(*number) : "";
 }
 
-// Where a network tag ("@GG)") that opens at `at` ends, or npos.
+// Where a network tag ("@GG)") that opens at `at` ends, or npos; `network`
+// the tables' own text for its name.
 std::size_t TagEnd(std::string_view body, std::size_t at, std::string_view& network) {
     const std::size_t close = body.find(')', at);
     if (close == std::string_view::npos) return close;
-    network = body.substr(at + 1, close - at - 1);
-    return NetworkNumberOfName(network) ? close + 1 : std::string_view::npos;
+    const std::optional<uint32_t> number = NetworkNumberOfName(body.substr(at + 1, close - at - 1));
+    if (!number) return std::string_view::npos;
+    network = NetworkName(*number);
+    return close + 1;
 }
 
 // `body`: a contact line after its stamp.
@@ -168,9 +203,9 @@ LineKind ParseContact(std::string_view body, LogRecord& record, bool& open, cons
         idEnd = after = std::min(body.find(kDescriptionOpen, firstParen), body.size());
     }
     const std::size_t idStart = body.rfind('(', idEnd);
-    record.name.assign(body.substr(0, idStart));
-    record.id.assign(body.substr(idStart + 1, idEnd - idStart - 1));
-    record.network = KnownNetwork(network);
+    Assign(record.name, body.substr(0, idStart));
+    Assign(record.id, body.substr(idStart + 1, idEnd - idStart - 1));
+    record.network = network;
     if (phrase.length) {
         record.status = phrase.status;
         record.gender = phrase.gender;
@@ -229,10 +264,23 @@ bool MayHoldControl(uint64_t x) {
     return ((low | ((del - kOnes) & ~del)) & (0x80 * kOnes)) != 0;
 }
 
-// Where the first control byte of `line` is, or its size.
+// Where the first control byte of `line` is, or its size. Sixteen bytes at a
+// time where the processor has SSE2 (those up to 0x1F, and 0x7F), else
+// eight; TAB among them is looked at and passed.
 std::size_t FirstControl(std::string_view line) {
     const char* bytes = line.data();
     std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i low = _mm_set1_epi8(0x1F), del = _mm_set1_epi8(0x7F);
+    for (; i + 16 <= line.size(); i += 16) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+        const __m128i hits = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(x, low), x), _mm_cmpeq_epi8(x, del));
+        for (unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits)); mask; mask &= mask - 1) {
+            const std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(mask));
+            if (IsControl(static_cast<unsigned char>(bytes[at]))) return at;
+        }
+    }
+#endif
     for (; i + 8 <= line.size(); i += 8) {
         uint64_t x;
         std::memcpy(&x, bytes + i, 8);
@@ -360,9 +408,8 @@ private:
 // LF or CR CR LF). Answers false when it cannot be read.
 template <typename OnLine>
 bool ForEachLine(const std::string& path, const WarningSink& onWarning, OnLine onLine) {
-    std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
-    if (!in) return false;
-    std::unique_ptr<char[]> chunk(new char[kChunkSize]);
+    ChunkReader in(path);
+    if (!in.ok()) return false;
     std::string carry;  // a line begun in an earlier chunk
     bool cut = false;
     uint64_t number = 0;
@@ -385,10 +432,9 @@ bool ForEachLine(const std::string& path, const WarningSink& onWarning, OnLine o
         cut = cut || piece.size() > room;
         carry.append(piece.substr(0, room));
     };
-    while (in) {
-        in.read(chunk.get(), kChunkSize);
-        if (in.bad()) return false;
-        std::string_view data(chunk.get(), static_cast<std::size_t>(in.gcount()));
+    for (std::string_view data;;) {
+        if (!in.Next(data)) return false;
+        if (data.empty()) break;
         for (std::size_t end; (end = data.find('\n')) != std::string_view::npos;) {
             if (carry.empty() && end <= kMaxKept) {
                 deliver(data.substr(0, end));

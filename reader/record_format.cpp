@@ -1,5 +1,6 @@
 #include "reader/record_format.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -47,6 +48,14 @@ void AppendText(OutText& out, std::string_view text, const Cp1250Converter* from
     }
     std::size_t run = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
+        if (i + 8 <= text.size()) {  // eight bytes at a time past ASCII
+            uint64_t x;
+            std::memcpy(&x, text.data() + i, 8);
+            if (!(x & 0x8080808080808080u)) {
+                i += 7;
+                continue;
+            }
+        }
         if (!IsHigh(text[i])) continue;
         out.Append(text.substr(run, i - run));
         out.Append(from1250->HighByteUtf8(static_cast<unsigned char>(text[i])));
@@ -67,8 +76,8 @@ struct DigitPairs {
 };
 constexpr DigitPairs kDigits;
 
-// The reader dates records in years 1 to 9999 only; anything else would
-// still stay within the table.
+// Every field of a time read is 0 to 99; anything else still stays within
+// the table.
 void AppendTwoDigits(char* at, int value) { std::memcpy(at, kDigits.of[static_cast<unsigned>(value) % 100], 2); }
 
 // What the bytes of `text` ask of a CSV field, together: eight bytes at a
@@ -80,15 +89,18 @@ uint8_t CsvClassesOf(std::string_view text) {
         return ((y - kOnes) & ~y & kHighs) != 0;
     };
     uint8_t classes = kPlain;
-    std::size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
+    if (text.size() < 8) {
+        for (char c : text) classes |= kCsv.of[static_cast<unsigned char>(c)];
+        return classes;
+    }
+    // The last eight bytes are read where the others leave off: some twice.
+    for (std::size_t i = 0;; i += 8) {
         uint64_t x;
-        std::memcpy(&x, text.data() + i, 8);
+        std::memcpy(&x, text.data() + std::min(i, text.size() - 8), 8);
         if (x & kHighs) classes |= kHigh;
         if (holds(x, ',') || holds(x, '"') || holds(x, '\r') || holds(x, '\n')) classes |= kQuoting;
+        if (i + 8 >= text.size()) return classes;
     }
-    for (; i < text.size(); ++i) classes |= kCsv.of[static_cast<unsigned char>(text[i])];
-    return classes;
 }
 
 }  // namespace
@@ -145,8 +157,9 @@ void AppendJsonString(OutText& out, std::string_view text, const Cp1250Converter
 void AppendTime(OutText& out, const LocalTime& time) {
     char* at = out.Extend(19);
     std::memcpy(at, "0000-00-00 00:00:00", 19);
-    AppendTwoDigits(at, time.year / 100);
-    AppendTwoDigits(at + 2, time.year % 100);
+    const unsigned year = static_cast<unsigned>(time.year) % 10000;
+    AppendTwoDigits(at, static_cast<int>(year / 100));
+    AppendTwoDigits(at + 2, static_cast<int>(year % 100));
     AppendTwoDigits(at + 5, time.month);
     AppendTwoDigits(at + 8, time.day);
     AppendTwoDigits(at + 11, time.hour);

@@ -148,12 +148,12 @@ bool ReadJsonLine(std::string_view line, std::vector<std::string>& values, std::
 
 // ---- markup ------------------------------------------------------------------
 
-const std::set<std::string> kElements = {
+const std::set<std::string, std::less<>> kElements = {
     "html", "head", "meta", "title", "style", "body", "h1", "h2", "h3", "section", "p", "code", "pre", "strong",
     "table", "tr", "th", "td", "a", "input", "small", "div", "ul", "li", "time", "details", "summary", "script",
     "svg", "rect", "path", "text", "line"};
-const std::set<std::string> kVoid = {"meta", "input"};
-const std::set<std::string> kAttributes = {
+const std::set<std::string, std::less<>> kVoid = {"meta", "input"};
+const std::set<std::string, std::less<>> kAttributes = {
     "lang", "charset", "name", "content", "id", "class", "type", "placeholder", "hidden", "href", "open",
     "data-records", "data-skipped", "data-network", "data-id", "data-changes", "data-online-since",
     "data-last-seen", "data-heat", "data-time", "data-find", "xmlns", "viewBox", "width", "height", "x", "y",
@@ -264,7 +264,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::ofstream(g_path, std::ios::binary).write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     const plumeta::Cp1250Converter codepage;
     const RecordFormatter format(codepage);
-    OutText csv, json, show;
+    // Made once: 64 KiB each would be poisoned and unpoisoned on every input.
+    static OutText csv, json, show;
+    csv.Clear();
+    json.Clear();
+    show.Clear();
     LastSeenTable seen;
     Report report;
     std::vector<LogRecord> records;
