@@ -18,9 +18,7 @@ bool IsOnline(uint32_t status) { return status != kUnavailable && status != kBlo
 
 bool Earlier(const LocalTime& a, const LocalTime& b) { return Order(a) < Order(b); }
 
-void LastSeenTable::Add(const LogRecord& record) {
-    if (record.kind != RecordKind::Contact) return;
-    ContactSeen& seen = contacts_[{std::string(record.network), record.id}];
+void AddToSeen(ContactSeen& seen, const LogRecord& record) {
     seen.last = record;
     ++seen.changes;
     if (!record.status) return;  // a code without a word tells nothing
@@ -29,6 +27,11 @@ void LastSeenTable::Add(const LogRecord& record) {
     if (!online && seen.online) seen.lastSeenOnline = record.time;
     if (!online) seen.onlineSince.reset();
     seen.online = online;
+}
+
+void LastSeenTable::Add(const LogRecord& record) {
+    if (record.kind != RecordKind::Contact) return;
+    AddToSeen(EntryOf(contacts_, key_, record).first, record);
 }
 
 }  // namespace plumeta::reader

@@ -24,17 +24,36 @@ struct ContactSeen {
 // blocked (1).
 bool IsOnline(uint32_t status);
 
+// Takes a contact's next record (in the order of the log) into `seen`.
+void AddToSeen(ContactSeen& seen, const LogRecord& record);
+
+// By network and identifier, which stay when a contact is renamed.
+using ContactKey = std::pair<std::string, std::string>;
+
+// The entry of `map` for `record`'s contact, made (value-initialized) when
+// missing, and whether it was; `key` is the caller's scratch, so that
+// finding a known contact allocates nothing.
+template <typename Map>
+std::pair<typename Map::mapped_type&, bool> EntryOf(Map& map, ContactKey& key, const LogRecord& record) {
+    key.first.assign(record.network);
+    key.second.assign(record.id);
+    auto at = map.find(key);
+    const bool added = at == map.end();
+    if (added) at = map.emplace(key, typename Map::mapped_type{}).first;
+    return {at->second, added};
+}
+
 class LastSeenTable {
 public:
     // Takes a contact's record, in the order of the log; own ones are not
     // contacts and are passed over.
     void Add(const LogRecord& record);
-    // By network and identifier, which stay when a contact is renamed.
-    using Key = std::pair<std::string, std::string>;
+    using Key = ContactKey;
     const std::map<Key, ContactSeen>& contacts() const { return contacts_; }
 
 private:
     std::map<Key, ContactSeen> contacts_;
+    Key key_;  // scratch for EntryOf
 };
 
 // "2026-12-08 18:31:36" comes before "2026-12-08 18:31:37".

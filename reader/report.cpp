@@ -127,10 +127,10 @@ void Report::Add(const LogRecord& record) {
         }
         return;
     }
-    seen_.Add(record);
     days_.insert({record.time.year, record.time.month, record.time.day});
     if (days_.size() > static_cast<std::size_t>(kTimelineDays)) days_.erase(days_.begin());
-    Contact& contact = contacts_[{std::string(record.network), record.id}];
+    Contact& contact = EntryOf(contacts_, key_, record).first;
+    AddToSeen(contact.seen, record);
     if (record.described && !record.description.empty() && record.description != contact.lastDescription) {
         contact.descriptions.push_back({record.time, record.description});
         if (contact.descriptions.size() > kMaxDescriptions) {
@@ -160,8 +160,8 @@ void Report::StartTimelines() {
 void Report::AddToTimelines(const LogRecord& record) {
     if (timelines_.empty()) return;
     if (record.kind == RecordKind::Contact && Earlier(record.time, timelines_.back().day())) {
-        const auto [at, added] = beforeTimelines_.try_emplace({std::string(record.network), record.id}, record);
-        if (!added && !Earlier(record.time, at->second.time)) at->second = record;
+        const auto [latest, added] = EntryOf(beforeTimelines_, key_, record);
+        if (added || !Earlier(record.time, latest.time)) latest = record;
         return;
     }
     for (DayTimeline& timeline : timelines_) timeline.Add(record);
@@ -226,8 +226,8 @@ std::string Report::Html(const RecordFormatter& format) const {
         std::string name;  // UTF-8
     };
     std::vector<Entry> entries;
-    for (const auto& [key, seen] : seen_.contacts()) {
-        entries.push_back({&seen, &contacts_.at(key), format.Utf8(seen.last.name)});
+    for (const auto& [key, contact] : contacts_) {
+        entries.push_back({&contact.seen, &contact, format.Utf8(contact.seen.last.name)});
     }
     auto rank = [](const Entry& e) {
         const ContactSeen& s = *e.seen;

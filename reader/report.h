@@ -69,6 +69,7 @@ private:
         std::string text;  // Windows-1250
     };
     struct Contact {
+        ContactSeen seen;
         std::array<uint32_t, kWeekHours> onlineSeconds{};  // by hour of the week
         std::optional<int64_t> onlineFrom;  // seconds, while online
         // Where the counted spans end: a clock set back makes spans overlap,
@@ -87,7 +88,6 @@ private:
     std::vector<std::string> skipped_;
     uint64_t skippedCount_ = 0, records_ = 0;
     std::optional<LocalTime> first_, last_;
-    LastSeenTable seen_;
     std::map<Key, Contact> contacts_;
     std::deque<LogRecord> own_;
     uint64_t olderOwn_ = 0;
@@ -96,6 +96,7 @@ private:
     // Each contact's latest record from before the oldest of those days: all
     // they need of that time, handed over by FinishTimelines.
     std::map<Key, LogRecord> beforeTimelines_;
+    Key key_;  // scratch for EntryOf
 };
 
 }  // namespace plumeta::reader

@@ -60,13 +60,30 @@ std::string Shortened(const std::string& utf8) {
     return utf8;
 }
 
+// "HH:MM" of a second of the day (0 to 86400), without printf: a busy day
+// has thousands of bars.
 std::string Clock(int second) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%02d:%02d", second / 3600, second / 60 % 60);
-    return text;
+    const int hour = second / 3600, minute = second / 60 % 60;
+    const char text[] = {static_cast<char>('0' + hour / 10), static_cast<char>('0' + hour % 10), ':',
+                         static_cast<char>('0' + minute / 10), static_cast<char>('0' + minute % 10)};
+    return std::string(text, sizeof text);
 }
 
-double X(int second) { return kLeft + static_cast<double>(second) * kHourWidth / 3600; }
+// Where a second of the day stands across, in hundredths of a unit.
+int64_t X(int second) { return int64_t{kLeft} * 100 + (int64_t{second} * kHourWidth * 100 * 2 + 3600) / (2 * 3600); }
+
+// A coordinate in hundredths as the shortest decimal: "230", "230.5",
+// "230.44".
+std::string Coordinate(int64_t hundredths) {
+    std::string text = std::to_string(hundredths / 100);
+    const int fraction = static_cast<int>(hundredths % 100);
+    if (fraction) {
+        text += '.';
+        text += static_cast<char>('0' + fraction / 10);
+        if (fraction % 10) text += static_cast<char>('0' + fraction % 10);
+    }
+    return text;
+}
 
 }  // namespace
 
@@ -88,7 +105,7 @@ void DayTimeline::Add(const LogRecord& record) {
     const bool before = Earlier(record.time, dayStart);
     const bool that = SameDay(record.time, day_);
     if (!before && !that) return;
-    Row& row = rows_[{std::string(record.network), record.id}];
+    Row& row = EntryOf(rows_, key_, record).first;
     if (that) {
         row.name = record.name;
         row.changes.push_back(Change{SecondOfDay(record.time), record.status, record.gender});
@@ -125,13 +142,12 @@ std::string DayTimeline::Svg(const RecordFormatter& format) const {
 
     // The hour grid, labelled above the rows.
     for (int hour = 0; hour <= 24; ++hour) {
-        const double x = X(hour * 3600);
+        const std::string x = Coordinate(X(hour * 3600));
         char label[4];
         std::snprintf(label, sizeof label, "%02d", hour);
-        svg += "<line x1=\"" + std::to_string(x) + "\" y1=\"" + std::to_string(kTop - 8) + "\" x2=\"" +
-               std::to_string(x) + "\" y2=\"" + std::to_string(kTop + rowsHeight) +
+        svg += "<line x1=\"" + x + "\" y1=\"" + std::to_string(kTop - 8) + "\" x2=\"" + x + "\" y2=\"" + std::to_string(kTop + rowsHeight) +
                "\" stroke=\"" + (hour % 6 ? "#e4e4e4" : "#b0b0b0") + "\"/>\n";
-        svg += "<text x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(kTop - 14) +
+        svg += "<text x=\"" + x + "\" y=\"" + std::to_string(kTop - 14) +
                "\" text-anchor=\"middle\" fill=\"#555555\">" + label + "</text>\n";
     }
 
@@ -149,8 +165,8 @@ std::string DayTimeline::Svg(const RecordFormatter& format) const {
             const Category* category = CategoryOf(changes[i].status);
             if (!category || to <= from) continue;
             const std::string word = format.StatusWord(*changes[i].status, changes[i].gender);
-            svg += "<rect x=\"" + std::to_string(X(from)) + "\" y=\"" + std::to_string(y + 2) +
-                   "\" width=\"" + std::to_string(std::max(X(to) - X(from), 1.0)) + "\" height=\"" +
+            svg += "<rect x=\"" + Coordinate(X(from)) + "\" y=\"" + std::to_string(y + 2) +
+                   "\" width=\"" + Coordinate(std::max<int64_t>(X(to) - X(from), 100)) + "\" height=\"" +
                    std::to_string(kBarHeight - 2) + "\" fill=\"" + category->colour + "\"><title>" +
                    EscapeMarkup(name) + ": " + word + " " + Clock(from) + "\xE2\x80\x93" + Clock(to) +
                    "</title></rect>\n";

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "reader/last_seen.h"
 #include "reader/log_reader.h"
 #include "reader/record_format.h"
 
@@ -44,7 +45,8 @@ private:
     };
 
     LocalTime day_;
-    std::map<std::pair<std::string, std::string>, Row> rows_;  // by network, identifier
+    std::map<ContactKey, Row> rows_;
+    ContactKey key_;  // scratch for EntryOf
     std::optional<LocalTime> lastRecord_;
 };
 
