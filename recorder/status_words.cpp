@@ -1,5 +1,6 @@
 #include "recorder/status_words.h"
 
+#include <cstring>
 #include <iterator>
 
 namespace plumeta {
@@ -53,6 +54,15 @@ constexpr Network kNetworks[] = {
     {12, "12", "JABBER", "JABBER: "},
     {15, "15", "LAN", "LAN: "},
 };
+constexpr bool NetworkNamesDifferInLength() {
+    for (const Network& a : kNetworks) {
+        for (const Network& b : kNetworks) {
+            if (&a != &b && a.name.size() == b.name.size()) return false;
+        }
+    }
+    return true;
+}
+static_assert(NetworkNamesDifferInLength(), "NetworkNumberOfName tells the names by their length");
 
 const Network* FindNetwork(uint32_t network) {
     for (const Network& known : kNetworks) {
@@ -146,17 +156,48 @@ std::optional<LogWordMeaning> MatchLogWord(std::string_view text, std::size_t& l
     return found;
 }
 
+// For each first letter and length, the first entry with a log word of
+// both, or -1: a whole word is looked up at once (no two entries share a
+// first letter and a length but 65 and 68, which share their word too).
+constexpr std::size_t kLongestLogWord = 24;
+struct LogWordsByLetterAndLength {
+    int8_t entry[256][kLongestLogWord + 1] = {};
+    constexpr LogWordsByLetterAndLength() {
+        for (auto& lengths : entry) {
+            for (int8_t& e : lengths) e = -1;
+        }
+        for (std::size_t i = std::size(kStatusWords); i-- > 0;) {
+            for (const std::string_view word : kStatusWords[i].log) {
+                entry[static_cast<unsigned char>(word[0])][word.size()] = static_cast<int8_t>(i);
+            }
+        }
+    }
+};
+constexpr LogWordsByLetterAndLength kLogWordsByLetterAndLength;
+constexpr bool LogWordsTellByLetterAndLength() {
+    for (const StatusWords& a : kStatusWords) {
+        for (const StatusWords& b : kStatusWords) {
+            for (const std::string_view x : a.log) {
+                for (const std::string_view y : b.log) {
+                    if (x.size() > kLongestLogWord) return false;
+                    const bool alike = x[0] == y[0] && x.size() == y.size();
+                    if (alike && &a != &b && x != y && a.log[0] != b.log[0]) return false;
+                }
+            }
+        }
+    }
+    return true;
+}
+static_assert(LogWordsTellByLetterAndLength(), "ExactLogWord tells the words by first letter and length");
+
 std::optional<LogWordMeaning> ExactLogWord(std::string_view text) {
-    if (text.empty()) return std::nullopt;
-    for (unsigned candidates = kLogWordsByFirstLetter.entries[static_cast<unsigned char>(text[0])]; candidates;
-         candidates &= candidates - 1) {
-        const StatusWords& words = kStatusWords[__builtin_ctz(candidates)];
-        for (int form = 0; form < 2; ++form) {
-            const std::string_view word = words.log[form];
-            if (word.size() != text.size()) continue;
-            std::size_t n = 1;
-            while (n < word.size() && word[n] == text[n]) ++n;
-            if (n < word.size()) continue;
+    if (text.empty() || text.size() > kLongestLogWord) return std::nullopt;
+    const int entry = kLogWordsByLetterAndLength.entry[static_cast<unsigned char>(text[0])][text.size()];
+    if (entry < 0) return std::nullopt;
+    const StatusWords& words = kStatusWords[entry];
+    for (int form = 0; form < 2; ++form) {
+        const std::string_view word = words.log[form];
+        if (word.size() == text.size() && std::memcmp(word.data(), text.data(), word.size()) == 0) {
             return LogWordMeaning{words.status, words.log[0] == words.log[1] ? '\0' : "mf"[form]};
         }
     }
@@ -164,11 +205,13 @@ std::optional<LogWordMeaning> ExactLogWord(std::string_view text) {
 }
 
 std::optional<uint32_t> NetworkNumberOfName(std::string_view name) {
+    // Readers ask on every line: the names differ in length, so that tells
+    // which one to compare.
     for (const Network& known : kNetworks) {
-        if (name.size() != known.name.size()) continue;
-        std::size_t n = 0;  // compared in place: readers ask on every line
-        while (n < name.size() && name[n] == known.name[n]) ++n;
-        if (n == name.size()) return known.number;
+        if (name.size() == known.name.size()) {
+            return std::memcmp(name.data(), known.name.data(), name.size()) == 0 ? std::optional<uint32_t>(known.number)
+                                                                                    : std::nullopt;
+        }
     }
     return std::nullopt;
 }

@@ -21,6 +21,7 @@
 #include "reader/report.h"
 #include "reader/timeline.h"
 #include "recorder/status_log.h"
+#include "tools/plumeta_log/format_pipeline.h"
 #include "recorder/status_words.h"
 
 #if defined(_WIN32)
@@ -206,8 +207,8 @@ private:
 
 // Reads every file in order; answers 1 when one could not be read, which is
 // reported once all are done.
-template <typename OnRecord>
-int ReadAll(const Options& o, Output& out, OnRecord onRecord) {
+template <typename OnRecord, typename Finish = void (*)()>
+int ReadAll(const Options& o, Output& out, OnRecord onRecord, Finish finish = [] {}) {
     std::vector<std::string> unreadable;
     for (const std::string& file : o.files) {
         const std::string problem = plumeta::reader::ReadLog(
@@ -218,6 +219,7 @@ int ReadAll(const Options& o, Output& out, OnRecord onRecord) {
             });
         if (!problem.empty()) unreadable.push_back(file + ": " + problem);
     }
+    finish();
     out.Flush();
     std::fflush(stdout);
     for (const std::string& problem : unreadable) std::fprintf(stderr, "%s\n", problem.c_str());
@@ -530,8 +532,7 @@ int main(int argc, char** argv) {
     if (o.command == "report") return Report(o, format, out);
     const bool csv = o.command == "csv", json = o.command == "json";  // asked once, not per record
     if (csv) format.AppendCsvHeader(out.text());
-    return ReadAll(o, out, [&](const LogRecord& record, const std::string& file) {
-        if (!Passes(o, record)) return;
+    FormatPipeline pipeline([&](const LogRecord& record, const std::string& file) {
         if (csv) {
             format.AppendCsv(out.text(), record, file);
         } else if (json) {
@@ -541,4 +542,10 @@ int main(int argc, char** argv) {
         }
         out.MaybeFlush();
     });
+    return ReadAll(
+        o, out,
+        [&](const LogRecord& record, const std::string& file) {
+            if (Passes(o, record)) pipeline.Add(record, file);
+        },
+        [&] { pipeline.Finish(); });
 }

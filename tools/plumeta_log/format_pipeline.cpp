@@ -1,0 +1,114 @@
+#include "tools/plumeta_log/format_pipeline.h"
+
+#include <utility>
+#include <vector>
+
+#if !defined(_WIN32)
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#endif
+
+using plumeta::reader::LogRecord;
+
+namespace {
+
+constexpr std::size_t kBatch = 4096;
+
+struct Batch {
+    std::vector<LogRecord> records = std::vector<LogRecord>(kBatch);
+    std::vector<const std::string*> files = std::vector<const std::string*>(kBatch);
+    std::size_t size = 0;
+};
+
+}  // namespace
+
+// The caller fills one batch while the thread formats the other.
+struct FormatPipeline::State {
+    Format format;
+    Batch filling, formatting;
+    bool finished = false;
+
+    void FormatAll(Batch& batch) {
+        for (std::size_t i = 0; i < batch.size; ++i) format(batch.records[i], *batch.files[i]);
+        batch.size = 0;
+    }
+
+#if !defined(_WIN32)
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool handed = false;  // `formatting` holds records for the thread
+    bool stop = false;
+    std::thread thread;
+
+    void Run() {
+        for (;;) {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return handed || stop; });
+            if (!handed) return;
+            lock.unlock();
+            FormatAll(formatting);  // the caller waits for `handed` before touching it
+            lock.lock();
+            handed = false;
+            changed.notify_all();
+        }
+    }
+
+    // Waits until the thread is done with `formatting`, then hands it the
+    // full batch.
+    void Hand() {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return !handed; });
+        std::swap(filling, formatting);
+        handed = true;
+        changed.notify_all();
+    }
+#endif
+};
+
+FormatPipeline::FormatPipeline(Format format) : state_(new State) {
+    state_->format = std::move(format);
+#if !defined(_WIN32)
+    try {
+        state_->thread = std::thread([state = state_.get()] { state->Run(); });
+    } catch (...) {  // no thread to be had: each record is formatted at once
+    }
+#endif
+}
+
+FormatPipeline::~FormatPipeline() { Finish(); }
+
+void FormatPipeline::Add(const LogRecord& record, const std::string& file) {
+    State& s = *state_;
+    Batch& batch = s.filling;
+    batch.records[batch.size] = record;
+    batch.files[batch.size] = &file;
+    if (++batch.size < kBatch) return;
+#if !defined(_WIN32)
+    if (s.thread.joinable()) {
+        s.Hand();
+        return;
+    }
+#endif
+    s.FormatAll(batch);
+}
+
+void FormatPipeline::Finish() {
+    State& s = *state_;
+    if (s.finished) return;
+    s.finished = true;
+#if !defined(_WIN32)
+    if (s.thread.joinable()) {
+        s.Hand();
+        {
+            std::unique_lock<std::mutex> lock(s.mutex);
+            s.changed.wait(lock, [&] { return !s.handed; });
+            s.stop = true;
+        }
+        s.changed.notify_all();
+        s.thread.join();
+        return;
+    }
+#endif
+    s.FormatAll(s.filling);
+}
