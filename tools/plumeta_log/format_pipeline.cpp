@@ -13,13 +13,22 @@ using plumeta::reader::LogRecord;
 
 namespace {
 
+// A batch goes over at kBatch records or kBatchBytes of their texts,
+// whichever comes first; a text left with more room than kKeptRoom gives it
+// back. So memory stays bounded whatever the descriptions' lengths.
 constexpr std::size_t kBatch = 4096;
+constexpr std::size_t kBatchBytes = 1 << 20;
+constexpr std::size_t kKeptRoom = 1 << 12;
 
 struct Batch {
     std::vector<LogRecord> records = std::vector<LogRecord>(kBatch);
     std::vector<const std::string*> files = std::vector<const std::string*>(kBatch);
-    std::size_t size = 0;
+    std::size_t size = 0, bytes = 0;
 };
+
+void GiveBackRoom(std::string& text) {
+    if (text.capacity() > kKeptRoom) std::string().swap(text);
+}
 
 }  // namespace
 
@@ -30,8 +39,14 @@ struct FormatPipeline::State {
     bool finished = false;
 
     void FormatAll(Batch& batch) {
-        for (std::size_t i = 0; i < batch.size; ++i) format(batch.records[i], *batch.files[i]);
-        batch.size = 0;
+        for (std::size_t i = 0; i < batch.size; ++i) {
+            LogRecord& record = batch.records[i];
+            format(record, *batch.files[i]);
+            GiveBackRoom(record.name);
+            GiveBackRoom(record.id);
+            GiveBackRoom(record.description);
+        }
+        batch.size = batch.bytes = 0;
     }
 
 #if !defined(_WIN32)
@@ -83,7 +98,8 @@ void FormatPipeline::Add(const LogRecord& record, const std::string& file) {
     Batch& batch = s.filling;
     batch.records[batch.size] = record;
     batch.files[batch.size] = &file;
-    if (++batch.size < kBatch) return;
+    batch.bytes += record.name.size() + record.id.size() + record.description.size();
+    if (++batch.size < kBatch && batch.bytes < kBatchBytes) return;
 #if !defined(_WIN32)
     if (s.thread.joinable()) {
         s.Hand();
