@@ -37,9 +37,7 @@ template <typename Map>
 std::pair<typename Map::mapped_type&, bool> EntryOf(Map& map, ContactKey& key, const LogRecord& record) {
     key.first.assign(record.network);
     key.second.assign(record.id);
-    auto at = map.find(key);
-    const bool added = at == map.end();
-    if (added) at = map.emplace(key, typename Map::mapped_type{}).first;
+    const auto [at, added] = map.try_emplace(key);  // the key copied only when added
     return {at->second, added};
 }
 
