@@ -13,7 +13,11 @@
 // - a line that starts with neither continues the previous record's
 //   description while it is open (it has its " [" but no line of it has yet
 //   ended in "]"), joined to it with LF;
-// - any other line cannot be placed: it is reported and skipped.
+// - any other line cannot be placed: it is reported and skipped, as is a
+//   stamp of a date or time that cannot be ("31.02", "24:00");
+// - a record that, dated, falls outside the years 1 to 9999 or on 29
+//   February of a year that is no leap year is reported and skipped too (it
+//   still counts in the dating of the others).
 // Control bytes (0x00-0x1F but TAB, and 0x7F) are left out of every line.
 //
 // Precedence, for names and identifiers holding "(", "@" or ")" and
@@ -64,7 +68,8 @@ enum class LineKind : uint8_t { Record, Continuation, Unplaceable };
 // `open`, whether its description goes on; for an unplaceable one, `why`.
 LineKind ParseLine(std::string_view line, LogRecord& record, bool& open, const char*& why);
 
-// Reads the log at `path` (a UTF-8 name) in two streaming passes, calling
+// Reads the log at `path` (a UTF-8 name) in two streaming passes (the first
+// reads only where records start, and their day and month), calling
 // `onRecord` for each record in order and `onWarning` for each line that
 // cannot be placed. `lastYear` is the last record's year; 0 takes the year of
 // the file's modification time. Answers "" when the file was read, or why it
