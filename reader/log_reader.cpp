@@ -23,13 +23,10 @@ constexpr std::size_t kMaxLineSize = 1 << 20;
 // A description joined from more continuation lines is cut here.
 constexpr std::size_t kMaxDescriptionSize = 4 << 20;
 
-// Compared in place: the prefixes are a few bytes, and every line asks.
-bool StartsWith(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (text[i] != prefix[i]) return false;
-    }
-    return true;
+// Every prefix is a constant of a few bytes and every line asks: inlined,
+// the compare is a few wide loads, not a call.
+inline bool StartsWith(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && std::memcmp(text.data(), prefix.data(), prefix.size()) == 0;
 }
 
 // Replaces `to` with `text`, which is no part of it: cheaper than assign,
@@ -106,26 +103,18 @@ struct Phrase {
     char gender = 0;
 };
 
-// Whether `text` starts with `verb`: its size a constant, so compared in a
-// few wide loads.
-template <std::size_t N>
-bool StartsWithVerb(std::string_view text, const char (&verb)[N]) {
-    return text.size() >= N - 1 && std::memcmp(text.data(), verb, N - 1) == 0;
-}
-
-template <std::size_t N>
-Phrase MatchVerbPhrase(std::string_view text, const char (&verb)[N], char gender) {
-    if (!StartsWithVerb(text, verb)) return Phrase{};
+Phrase MatchVerbPhrase(std::string_view text, std::string_view verb, char gender) {
+    if (!StartsWith(text, verb)) return Phrase{};
     // No log word holds " [": the word is all up to the description.
-    const std::string_view rest = text.substr(N - 1);
+    const std::string_view rest = text.substr(verb.size());
     const std::string_view word = rest.substr(0, FindDescription(rest));
     const std::optional<LogWordMeaning> meaning = ExactLogWord(word);
-    return meaning ? Phrase{N - 1 + word.size(), meaning->status, gender} : Phrase{};
+    return meaning ? Phrase{verb.size() + word.size(), meaning->status, gender} : Phrase{};
 }
 
 Phrase MatchPhrase(std::string_view text) {
-    const Phrase he = MatchVerbPhrase(text, kLogHeVerb, 'm');
-    return he.length ? he : MatchVerbPhrase(text, kLogSheVerb, 'f');
+    const Phrase he = MatchVerbPhrase(text, kHeVerb, 'm');
+    return he.length ? he : MatchVerbPhrase(text, kSheVerb, 'f');
 }
 
 // Where the first status phrase after `from` starts, or npos.

@@ -221,16 +221,17 @@ std::string Report::Html(const RecordFormatter& format) const {
     // Contacts by last seen, newest first: online now, then by the last time
     // online, then those never seen online, by their last change.
     struct Entry {
-        const ContactSeen* seen;
         const Contact* contact;
         std::string name;  // UTF-8
+        std::string find;  // name and identifier, escaped: what the filter box looks in
     };
     std::vector<Entry> entries;
     for (const auto& [key, contact] : contacts_) {
-        entries.push_back({&contact.seen, &contact, format.Utf8(contact.seen.last.name)});
+        const std::string name = format.Utf8(contact.seen.last.name);
+        entries.push_back({&contact, name, EscapeMarkup(name) + " " + from1250(contact.seen.last.id)});
     }
     auto rank = [](const Entry& e) {
-        const ContactSeen& s = *e.seen;
+        const ContactSeen& s = e.contact->seen;
         const LocalTime& when = s.online ? s.last.time : s.lastSeenOnline ? *s.lastSeenOnline : s.last.time;
         return std::make_tuple(s.online ? 2 : s.lastSeenOnline ? 1 : 0, when.year, when.month, when.day, when.hour,
                                when.minute, when.second);
@@ -249,16 +250,15 @@ std::string Report::Html(const RecordFormatter& format) const {
 
     // The index: a row per contact in the cards' order, those online now
     // standing out; the filter box above it, which the script shows.
-    auto findKey = [&](const Entry& e) { return EscapeMarkup(e.name) + " " + from1250(e.seen->last.id); };
     html += "<h2 id=\"index\">" + text("Spis kontaktów") + "</h2>\n";
     html += "<p><input id=\"find\" type=\"search\" placeholder=\"" + text("Szukaj: imię lub identyfikator") +
             "\" hidden></p>\n";
     html += "<table class=\"index\">\n<tr><th>" + text("Kontakt") + "</th><th>" + text("Sieć") + "</th><th>" +
             text("W sieci") + "</th><th>" + text("Status") + "</th><th>" + text("Zmian") + "</th></tr>\n";
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        const ContactSeen& seen = *entries[i].seen;
+        const ContactSeen& seen = entries[i].contact->seen;
         html += std::string(seen.onlineSince ? "<tr class=\"online\"" : "<tr") + " data-find=\"" +
-                findKey(entries[i]) + "\"><td><a href=\"#c" + std::to_string(i + 1) + "\">" +
+                entries[i].find + "\"><td><a href=\"#c" + std::to_string(i + 1) + "\">" +
                 EscapeMarkup(entries[i].name) + "</a></td><td>" + std::string(seen.last.network) + "</td><td>";
         if (seen.onlineSince) {
             html += text("teraz, od ") + TimeText(*seen.onlineSince);
@@ -276,7 +276,7 @@ std::string Report::Html(const RecordFormatter& format) const {
     html += "<h2>" + text("Kontakty") + "</h2>\n";
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const Entry& e = entries[i];
-        const ContactSeen& seen = *e.seen;
+        const ContactSeen& seen = e.contact->seen;
         std::array<uint32_t, kWeekHours> online = e.contact->onlineSeconds;
         if (e.contact->onlineFrom) AddSpan(online, std::max(*e.contact->onlineFrom, e.contact->countedTo), end);
         std::string heat;
@@ -287,7 +287,7 @@ std::string Report::Html(const RecordFormatter& format) const {
                                     : 0;
             heat += (h ? "," : "") + std::to_string(percent[h]);
         }
-        html += "<section class=\"contact\" id=\"c" + std::to_string(i + 1) + "\" data-find=\"" + findKey(e) +
+        html += "<section class=\"contact\" id=\"c" + std::to_string(i + 1) + "\" data-find=\"" + e.find +
                 "\" data-network=\"" + std::string(seen.last.network) + "\" data-id=\"" +
                 from1250(seen.last.id) + "\" data-changes=\"" + std::to_string(seen.changes) + "\"";
         if (seen.onlineSince) html += " data-online-since=\"" + TimeText(*seen.onlineSince) + "\"";

@@ -5,7 +5,8 @@
 // page is whole); then a card per contact (a week heat map of when it is
 // online, online now or last seen, the number of changes, the descriptions
 // it set), each linking back to the index; the last seven days the log has
-// contacts' changes on, as timelines; and the user's own changes.//
+// contacts' changes on, as timelines; and the user's own changes.
+//
 // The facts also stand in data-* attributes, for programs and tests:
 // - a contact's <section class="contact">: data-network, data-id,
 //   data-changes, data-online-since and data-last-seen ("YYYY-MM-DD
