@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "codepage/codepage.h"
+#include "recorder/spill_file.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -21,6 +22,8 @@
 
 namespace plumeta {
 namespace {
+
+constexpr char kLineEnd[] = "\r\n";
 
 // Where the whole lines of a prefix of `lines` end: after its last LF.
 std::size_t WholeLines(std::string_view lines, std::size_t written) {
@@ -47,21 +50,20 @@ namespace {
 constexpr DWORD kLockOffsetHigh = static_cast<DWORD>(kAppendLockOffset >> 32);
 constexpr DWORD kLockOffsetLow = static_cast<DWORD>(kAppendLockOffset);
 
-HANDLE OpenOnce(const char* path, DWORD access, DWORD disposition) {
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    if (!IsAscii(path)) {
-        if (const std::optional<std::wstring> wide = Cp1250ToUtf16(path)) {
-            return CreateFileW(wide->c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
-                               nullptr);
-        }
+std::optional<std::wstring> WideName(const char* path) {
+    return IsAscii(path) ? std::nullopt : Cp1250ToUtf16(path);
+}
+
+HANDLE OpenOnce(const char* path, DWORD access, DWORD share, DWORD disposition) {
+    if (const std::optional<std::wstring> wide = WideName(path)) {
+        return CreateFileW(wide->c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     }
     return CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 void MakeFolders(const char* path) {
     ForEachFolder(path, [](const std::string& folder) {
-        const std::optional<std::wstring> wide = IsAscii(folder) ? std::nullopt : Cp1250ToUtf16(folder);
-        if (wide) {
+        if (const std::optional<std::wstring> wide = WideName(folder.c_str())) {
             CreateDirectoryW(wide->c_str(), nullptr);
         } else {
             CreateDirectoryA(folder.c_str(), nullptr);
@@ -77,38 +79,90 @@ double MsSince(const LARGE_INTEGER& start) {
                               : kHeldOpenRetryMs;
 }
 
-HANDLE Open(const char* path, AppendSession::Wait wait) {
-    // FILE_WRITE_DATA and FILE_READ_ATTRIBUTES as well, to measure and cut
-    // a short write off again; every write still goes to the end (see
-    // WriteAtEnd).
-    DWORD access = FILE_APPEND_DATA | FILE_WRITE_DATA | FILE_READ_ATTRIBUTES;
+// `held` tells a refusal because another program holds the file.
+HANDLE Open(const char* path, AppendSession::Mode mode, AppendSession::Wait wait, bool& held) {
+    // Reading too: the last byte (a fragment?) and a fold's comparison. A
+    // spill shares its deletion with the fold that removes it; no writer
+    // shares that, so a file a writer has open is never removed.
+    const bool log = mode == AppendSession::Mode::Log;
+    const DWORD access = log ? FILE_APPEND_DATA | FILE_WRITE_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES
+                             : GENERIC_READ | GENERIC_WRITE;
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | (mode == AppendSession::Mode::Fold ? FILE_SHARE_DELETE : 0);
+    const DWORD disposition = mode == AppendSession::Mode::Fold ? OPEN_EXISTING : OPEN_ALWAYS;
     LARGE_INTEGER start{};  // of the retries, from the first refusal
     bool madeFolders = false;
     for (;;) {
-        HANDLE file = OpenOnce(path, access, OPEN_ALWAYS);
+        HANDLE file = OpenOnce(path, access, share, disposition);
         if (file != INVALID_HANDLE_VALUE) return file;
         const DWORD error = GetLastError();
-        if (error == ERROR_PATH_NOT_FOUND && !madeFolders) {
+        if (error == ERROR_PATH_NOT_FOUND && !madeFolders && disposition == OPEN_ALWAYS) {
             MakeFolders(path);
             madeFolders = true;
-        } else if ((error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) &&
-                   wait == AppendSession::Wait::Patient &&
-                   (start.QuadPart == 0 ? QueryPerformanceCounter(&start) != 0
-                                        : MsSince(start) < kHeldOpenRetryMs)) {
-            Sleep(1);
-        } else {
-            return INVALID_HANDLE_VALUE;
+            continue;
         }
+        held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+        if (held && wait == AppendSession::Wait::Patient &&
+            (start.QuadPart == 0 ? QueryPerformanceCounter(&start) != 0 : MsSince(start) < kHeldOpenRetryMs)) {
+            Sleep(1);
+            continue;
+        }
+        return INVALID_HANDLE_VALUE;
     }
 }
 
-// The mutex that queues this machine's writers of one file, named after the
-// file's full name (folded to one case and one separator for ASCII), so
-// that writers from other folders meet the same one. A name the system
-// cannot take whole on the stack gets none: those writers only poll.
-HANDLE FileMutex(const char* path) {
+bool TryLock(HANDLE file) {
+    OVERLAPPED where{};
+    where.Offset = kLockOffsetLow;
+    where.OffsetHigh = kLockOffsetHigh;
+    return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where);
+}
+
+// Tried at once; a patient writer then takes its turn among this machine's
+// waiters (the turn is owned only while it waits) and polls the byte lock,
+// which the writer before it frees, until kAppendLockWaitMs have gone.
+bool Lock(HANDLE file, AppendSession::Wait wait, HANDLE turn) {
+    if (TryLock(file)) return true;
+    if (wait == AppendSession::Wait::Once) return false;
+    const DWORD start = GetTickCount();
+    const DWORD limit = wait == AppendSession::Wait::Brief ? kBriefLockWaitMs : kAppendLockWaitMs;
+    if (wait != AppendSession::Wait::Patient) turn = nullptr;
+    if (turn) {
+        const DWORD got = WaitForSingleObject(turn, kAppendLockWaitMs);
+        if (got != WAIT_OBJECT_0 && got != WAIT_ABANDONED) return false;  // an abandoned turn is ours
+    }
+    bool locked = false;
+    for (int attempt = 0; !locked; ++attempt) {
+        locked = TryLock(file);
+        if (locked || GetTickCount() - start >= limit) break;
+        Sleep(attempt < 8 ? 0 : 1);
+    }
+    if (turn) ReleaseMutex(turn);
+    return locked;
+}
+
+DWORD WriteAtOffset(HANDLE file, const char* bytes, DWORD size, uint64_t offset) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD written = 0;
+    WriteFile(file, bytes, size, &written, &at);  // `written` counts what landed, also on failure
+    return written;
+}
+
+// An offset of all ones writes at the end of the file, whatever other
+// writers did since it was opened.
+DWORD WriteAtEnd(HANDLE file, const char* bytes, DWORD size) {
+    return WriteAtOffset(file, bytes, size, ~uint64_t{0});
+}
+
+}  // namespace
+
+FileTurn OpenFileTurn(const char* path) {
+    // Named after the file's full name (folded to one case and one
+    // separator), so that writers from other folders meet the same one. A
+    // name the system cannot take whole gets none: those writers only poll.
     wchar_t given[MAX_PATH], full[MAX_PATH];
-    const std::optional<std::wstring> wide = IsAscii(path) ? std::nullopt : Cp1250ToUtf16(path);
+    const std::optional<std::wstring> wide = WideName(path);
     if (wide) {
         if (wide->size() >= MAX_PATH) return nullptr;
         std::memcpy(given, wide->c_str(), (wide->size() + 1) * sizeof(wchar_t));
@@ -132,120 +186,109 @@ HANDLE FileMutex(const char* path) {
     return CreateMutexW(nullptr, FALSE, name);
 }
 
-// Takes the append lock within kAppendLockWaitMs: first this machine's
-// turn (the mutex, owned on success and left in `mutex`), then the byte
-// lock, which only a writer elsewhere can still hold.
-bool Lock(const char* path, HANDLE file, HANDLE& mutex) {
-    const DWORD start = GetTickCount();
-    mutex = FileMutex(path);
-    if (mutex) {
-        const DWORD got = WaitForSingleObject(mutex, kAppendLockWaitMs);
-        if (got != WAIT_OBJECT_0 && got != WAIT_ABANDONED) {  // an abandoned turn is ours
-            CloseHandle(mutex);
-            mutex = nullptr;
-            return false;
-        }
+void CloseFileTurn(FileTurn turn) {
+    if (turn) CloseHandle(turn);
+}
+
+AppendSession::AppendSession(const char* path, Mode mode, Wait wait, FileTurn turn)
+    : path_(path), file_(INVALID_HANDLE_VALUE), mode_(mode) {
+    bool held = false;
+    file_ = Open(path, mode, wait, held);
+    if (file_ == INVALID_HANDLE_VALUE) {
+        waitedOut_ = held;
+        return;
     }
-    OVERLAPPED where{};
-    where.Offset = kLockOffsetLow;
-    where.OffsetHigh = kLockOffsetHigh;
-    for (int attempt = 0;; ++attempt) {
-        if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where)) {
-            return true;
-        }
-        if (GetTickCount() - start >= static_cast<DWORD>(kAppendLockWaitMs)) break;
-        Sleep(attempt < 8 ? 0 : 1);
-    }
-    if (mutex) {
-        ReleaseMutex(mutex);
-        CloseHandle(mutex);
-        mutex = nullptr;
-    }
-    return false;
-}
-
-// An offset of all ones writes at the end of the file, whatever other
-// writers did since it was opened.
-DWORD WriteAtEnd(HANDLE file, const char* bytes, DWORD size) {
-    OVERLAPPED atEnd{};
-    atEnd.Offset = 0xFFFFFFFF;
-    atEnd.OffsetHigh = 0xFFFFFFFF;
-    DWORD written = 0;
-    WriteFile(file, bytes, size, &written, &atEnd);  // `written` counts what landed, also on failure
-    return written;
-}
-
-LONGLONG FileSize(HANDLE file) {
-    LARGE_INTEGER size{};
-    return GetFileSizeEx(file, &size) ? size.QuadPart : -1;
-}
-
-bool CutAt(HANDLE file, LONGLONG size) {
-    LARGE_INTEGER cut{};
-    cut.QuadPart = size;
-    return SetFilePointerEx(file, cut, nullptr, FILE_BEGIN) && SetEndOfFile(file);
-}
-
-}  // namespace
-
-// A spill's writer needs nothing more here: nobody removes a file that
-// another has open without sharing its deletion.
-AppendSession::AppendSession(const char* path, Mode, Wait wait) : file_(Open(path, wait)) {
-    if (file_ == INVALID_HANDLE_VALUE) return;
-    HANDLE mutex = nullptr;
-    locked_ = Lock(path, file_, mutex);
-    mutex_ = mutex;
+    locked_ = Lock(file_, wait, static_cast<HANDLE>(turn));
+    waitedOut_ = !locked_;
 }
 
 AppendSession::~AppendSession() {
     if (file_ == INVALID_HANDLE_VALUE) return;
+    // Removed only while this session still holds it: no writer can have
+    // put a line into it since it was emptied. A writer that has it open
+    // makes the deletion fail, and the file stays, empty.
+    if (locked_ && remove_ && Size() == 0) {
+        if (const std::optional<std::wstring> wide = WideName(path_)) {
+            DeleteFileW(wide->c_str());
+        } else {
+            DeleteFileA(path_);
+        }
+    }
     if (locked_) {
         OVERLAPPED where{};
         where.Offset = kLockOffsetLow;
         where.OffsetHigh = kLockOffsetHigh;
         UnlockFileEx(file_, 0, 1, 0, &where);
     }
-    if (mutex_) {
-        ReleaseMutex(mutex_);
-        CloseHandle(mutex_);
-    }
     CloseHandle(file_);
 }
 
-std::size_t AppendSession::Append(std::string_view lines) {
+int64_t AppendSession::Size() {
+    LARGE_INTEGER size{};
+    return locked_ && GetFileSizeEx(file_, &size) ? size.QuadPart : -1;
+}
+
+bool AppendSession::ReadAt(uint64_t offset, char* out, std::size_t size) {
+    while (locked_ && size > 0) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD got = 0;
+        const DWORD want = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+        if (!ReadFile(file_, out, want, &got, &at) || got == 0) return false;
+        out += got;
+        offset += got;
+        size -= got;
+    }
+    return locked_;
+}
+
+bool AppendSession::WriteAt(uint64_t offset, std::string_view bytes) {
+    return locked_ && mode_ != Mode::Log &&
+           WriteAtOffset(file_, bytes.data(), static_cast<DWORD>(bytes.size()), offset) == bytes.size();
+}
+
+bool AppendSession::CutTo(uint64_t size) {
+    LARGE_INTEGER cut{};
+    cut.QuadPart = static_cast<LONGLONG>(size);
+    return locked_ && SetFilePointerEx(file_, cut, nullptr, FILE_BEGIN) && SetEndOfFile(file_);
+}
+
+int64_t AppendSession::EndFragment(const int64_t* knownEnd) {
+    int64_t end = Size();
+    if (end <= 0 || (knownEnd && *knownEnd == end)) return end;
+    char last = '\n';
+    if (!ReadAt(static_cast<uint64_t>(end - 1), &last, 1) || last == '\n') return end;
+    if (WriteAtEnd(file_, kLineEnd, 2) == 2) return end + 2;
+    CutTo(static_cast<uint64_t>(end));
+    return -1;
+}
+
+std::size_t AppendSession::Append(std::string_view lines, int64_t* knownEnd) {
     if (!locked_ || lines.empty()) return 0;
+    const int64_t end = EndFragment(knownEnd);
+    if (end < 0) return 0;
     const DWORD size = static_cast<DWORD>(lines.size());
     DWORD written = WriteAtEnd(file_, lines.data(), size);
     if (written > 0 && written < size) written += WriteAtEnd(file_, lines.data() + written, size - written);
-    if (written == size) return size;
-    // Under the lock the file ends with what this write put there.
-    const std::size_t whole = WholeLines(lines, written);
-    const LONGLONG end = FileSize(file_);
-    if (written > whole && end >= LONGLONG(written - whole)) CutAt(file_, end - LONGLONG(written - whole));
+    std::size_t whole = size;
+    if (written != size) {
+        // Under the lock the file ends with what this write put there.
+        whole = WholeLines(lines, written);
+        const int64_t now = Size();
+        if (written > whole && now >= int64_t(written - whole)) CutTo(uint64_t(now - int64_t(written - whole)));
+    }
+    if (knownEnd) *knownEnd = end + static_cast<int64_t>(whole);
     return whole;
 }
 
-bool TakeOverFile(const char* path, std::string& out) {
-    out.clear();
-    // No sharing at all: only when nobody has it open, and nobody can open
-    // it until it is gone.
-    const DWORD access = FILE_READ_DATA | DELETE;
-    const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE;
-    HANDLE file = INVALID_HANDLE_VALUE;
-    const std::optional<std::wstring> wide = IsAscii(path) ? std::nullopt : Cp1250ToUtf16(path);
-    file = wide ? CreateFileW(wide->c_str(), access, 0, nullptr, OPEN_EXISTING, flags, nullptr)
-                : CreateFileA(path, access, 0, nullptr, OPEN_EXISTING, flags, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    char chunk[16384];
-    bool read = true;
-    for (DWORD got = 1; got > 0;) {
-        got = 0;
-        read = ReadFile(file, chunk, sizeof chunk, &got, nullptr);
-        if (!read) break;
-        out.append(chunk, got);
-    }
-    CloseHandle(file);  // removes it
-    return read;
+int64_t FileSizeOf(const char* path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    const std::optional<std::wstring> wide = WideName(path);
+    const BOOL found = wide ? GetFileAttributesExW(wide->c_str(), GetFileExInfoStandard, &data)
+                            : GetFileAttributesExA(path, GetFileExInfoStandard, &data);
+    if (!found || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return -1;
+    return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 std::string TemporaryFolder() {
@@ -279,12 +322,13 @@ long long MonotonicMs() {
 
 // Linux has no fair flock with a time limit short of a signal, which a
 // module may not take from its host: it polls.
-bool Lock(int file) {
+bool Lock(int file, AppendSession::Wait wait) {
     const long long start = MonotonicMs();
     for (int attempt = 0;; ++attempt) {
         if (flock(file, LOCK_EX | LOCK_NB) == 0) return true;
         if (errno != EWOULDBLOCK && errno != EINTR) return false;
-        if (MonotonicMs() - start >= kAppendLockWaitMs) return false;
+        const int limit = wait == AppendSession::Wait::Brief ? kBriefLockWaitMs : kAppendLockWaitMs;
+        if (wait == AppendSession::Wait::Once || MonotonicMs() - start >= limit) return false;
         if (attempt < 8) {
             sched_yield();
         } else {
@@ -315,18 +359,22 @@ int OpenOnce(const char* path, int flags) {
     return open(SystemName(path).c_str(), flags, 0644);
 }
 
-int Open(const char* path) {
-    const int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
+// Reading too: the last byte (a fragment?) and a fold's comparison. Only
+// a log appends by itself; a spill is also written in place.
+int Open(const char* path, AppendSession::Mode mode) {
+    const int flags = mode == AppendSession::Mode::Log    ? O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC
+                      : mode == AppendSession::Mode::Spill ? O_RDWR | O_CREAT | O_CLOEXEC
+                                                           : O_RDWR | O_CLOEXEC;
     int file = OpenOnce(path, flags);
-    if (file < 0 && errno == ENOENT) {
+    if (file < 0 && errno == ENOENT && mode != AppendSession::Mode::Fold) {
         ForEachFolder(path, [](const std::string& folder) { mkdir(SystemName(folder.c_str()).c_str(), 0755); });
         file = OpenOnce(path, flags);
     }
     return file;
 }
 
-// A spill file that another host took over and removed while this one
-// waited for its lock is gone from its folder: write to a new one.
+// A spill that a fold removed while this writer waited for its lock is
+// gone from its folder.
 bool Removed(int file) {
     struct stat status {};
     return fstat(file, &status) == 0 && status.st_nlink == 0;
@@ -334,59 +382,92 @@ bool Removed(int file) {
 
 }  // namespace
 
+FileTurn OpenFileTurn(const char*) { return nullptr; }
+void CloseFileTurn(FileTurn) {}
+
 // Linux has no share modes: nothing holds a file against an open.
-AppendSession::AppendSession(const char* path, Mode mode, Wait) : file_(Open(path)) {
+AppendSession::AppendSession(const char* path, Mode mode, Wait wait, FileTurn)
+    : path_(path), file_(Open(path, mode)), mode_(mode) {
     if (file_ < 0) return;
-    locked_ = Lock(file_);
-    if (locked_ && mode == Mode::Spill && Removed(file_)) {
+    locked_ = Lock(file_, wait);
+    if (locked_ && mode != Mode::Log && Removed(file_)) {
         close(file_);
-        file_ = Open(path);
-        locked_ = file_ >= 0 && Lock(file_);
+        file_ = mode == Mode::Spill ? Open(path, mode) : -1;
+        locked_ = file_ >= 0 && Lock(file_, wait);
     }
+    waitedOut_ = file_ >= 0 && !locked_;
 }
 
 AppendSession::~AppendSession() {
     if (file_ < 0) return;
+    // Removed under the lock: a writer waiting for it then finds it gone.
+    if (locked_ && remove_ && Size() == 0) unlink(SystemName(path_).c_str());
     if (locked_) flock(file_, LOCK_UN);
     close(file_);
 }
 
-std::size_t AppendSession::Append(std::string_view lines) {
+int64_t AppendSession::Size() {
+    struct stat status {};
+    return locked_ && fstat(file_, &status) == 0 ? static_cast<int64_t>(status.st_size) : -1;
+}
+
+bool AppendSession::ReadAt(uint64_t offset, char* out, std::size_t size) {
+    while (locked_ && size > 0) {
+        const ssize_t got = pread(file_, out, size, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        out += got;
+        offset += static_cast<uint64_t>(got);
+        size -= static_cast<std::size_t>(got);
+    }
+    return locked_;
+}
+
+bool AppendSession::WriteAt(uint64_t offset, std::string_view bytes) {
+    if (!locked_ || mode_ == Mode::Log) return false;
+    ssize_t written;
+    do {
+        written = pwrite(file_, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+    } while (written < 0 && errno == EINTR);
+    return written == static_cast<ssize_t>(bytes.size());
+}
+
+bool AppendSession::CutTo(uint64_t size) { return locked_ && ftruncate(file_, static_cast<off_t>(size)) == 0; }
+
+int64_t AppendSession::EndFragment(const int64_t* knownEnd) {
+    // Also where a spill's next write goes: it has no O_APPEND.
+    const off_t end = locked_ ? lseek(file_, 0, SEEK_END) : -1;
+    if (end <= 0 || (knownEnd && *knownEnd == end)) return end;
+    char last = '\n';
+    if (!ReadAt(static_cast<uint64_t>(end - 1), &last, 1) || last == '\n') return end;
+    if (WriteOnce(file_, kLineEnd, 2) == 2) return end + 2;
+    CutTo(static_cast<uint64_t>(end));
+    return -1;
+}
+
+std::size_t AppendSession::Append(std::string_view lines, int64_t* knownEnd) {
     if (!locked_ || lines.empty()) return 0;
+    const int64_t end = EndFragment(knownEnd);
+    if (end < 0) return 0;
     const std::size_t size = lines.size();
     std::size_t written = WriteOnce(file_, lines.data(), size);
     if (written > 0 && written < size) written += WriteOnce(file_, lines.data() + written, size - written);
-    if (written == size) return size;
-    // Under the lock the file ends with what this write put there;
-    // ftruncate only shortens, which a file size limit allows.
-    const std::size_t whole = WholeLines(lines, written);
-    struct stat status {};
-    if (written > whole && fstat(file_, &status) == 0 && status.st_size >= off_t(written - whole) &&
-        ftruncate(file_, status.st_size - off_t(written - whole)) != 0) {
-        // Nothing more can be done: the caller learns which lines stand.
+    std::size_t whole = size;
+    if (written != size) {
+        // Under the lock the file ends with what this write put there;
+        // ftruncate only shortens, which a file size limit allows.
+        whole = WholeLines(lines, written);
+        const int64_t now = Size();
+        if (written > whole && now >= int64_t(written - whole)) CutTo(uint64_t(now - int64_t(written - whole)));
     }
+    if (knownEnd) *knownEnd = static_cast<int64_t>(end) + static_cast<int64_t>(whole);
     return whole;
 }
 
-bool TakeOverFile(const char* path, std::string& out) {
-    out.clear();
-    const std::string name = SystemName(path);
-    const int file = open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (file < 0) return false;
-    bool taken = Lock(file);
-    char chunk[16384];
-    while (taken) {
-        const ssize_t got = read(file, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            // Removed under the lock: a writer waiting for it then finds it gone.
-            taken = got == 0 && unlink(name.c_str()) == 0;
-            break;
-        }
-        out.append(chunk, static_cast<std::size_t>(got));
-    }
-    close(file);
-    return taken;
+int64_t FileSizeOf(const char* path) {
+    struct stat status {};
+    const int got = IsAscii(path) ? stat(path, &status) : stat(SystemName(path).c_str(), &status);
+    return got == 0 && S_ISREG(status.st_mode) ? static_cast<int64_t>(status.st_size) : -1;
 }
 
 std::string TemporaryFolder() {
@@ -411,5 +492,9 @@ std::string AbsolutePath(const char* path) {
 }
 
 #endif
+
+std::string SpillInTemporaryFolder(const char* path) {
+    return SpillInFolder(TemporaryFolder(), path, AbsolutePath(path));
+}
 
 }  // namespace plumeta

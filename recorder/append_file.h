@@ -1,5 +1,6 @@
-// Appends whole lines to a log file that other writers (threads of this
-// host, other host processes) may be appending to at the same time.
+// Appends whole lines to a file that other writers (threads of this host,
+// other host processes) may be appending to at the same time: a log, or
+// the spill that keeps a log's lines while the log cannot take them.
 //
 // What is guaranteed, on Windows (also under Wine) and on Linux:
 // - The file is created when missing, and so is every missing folder of its
@@ -9,21 +10,23 @@
 //   system cannot convert is used as it stands.
 // - Lines go to the end of the file only while this writer holds the file's
 //   append lock: an exclusive lock that the system keeps (LockFileEx on one
-//   byte far past any data on Windows, flock on Linux). Every writer that
-//   comes through here takes it, so the lines of concurrent writers never
-//   interleave, tear or overwrite each other. There is no write without it.
-// - The lock is waited for at most kAppendLockWaitMs. On Windows the wait is
-//   fair: writers on one machine queue on a mutex named after the file's
-//   full name, which the system hands to the longest waiter, and only then
-//   take the lock, which writers elsewhere (a network share) may hold.
-//   Linux, where the module is only tested, polls flock.
-// - An open refused because another program holds the file (a sharing or
-//   lock violation) is tried again for at most kHeldOpenRetryMs, when the
-//   caller can wait.
+//   byte far past any data on Windows, flock on Linux), and that it frees
+//   when its holder dies. Every writer that comes through here takes it, so
+//   the lines of concurrent writers never interleave, tear or overwrite
+//   each other. There is no write without it.
+// - The lock is tried at once; a patient session then waits for it at most
+//   kAppendLockWaitMs. On Windows the waiters of one machine queue on a
+//   mutex named after the file's full name (a FileTurn, which the caller
+//   keeps), which the system hands to the longest waiter; Linux, where the
+//   module is only tested, polls flock. An open refused because another
+//   program holds the file (a sharing or lock violation) is tried again for
+//   at most kHeldOpenRetryMs by a patient session.
+// - Every line stands alone: a file that does not end in a line end (the
+//   fragment of a writer killed in the middle of its write) gets CR LF
+//   before the first line this session appends.
 // - A short write (disk full, a file size limit) is completed if a second
 //   write can do it. Otherwise the line it fell short in is cut off again,
-//   so the file ends with a whole line and the next line is not glued to a
-//   fragment; the caller learns which lines stand.
+//   so the file ends with a whole line; the caller learns which lines stand.
 #pragma once
 
 #include <cstddef>
@@ -34,55 +37,93 @@
 namespace plumeta {
 
 constexpr int kAppendLockWaitMs = 50;
+constexpr int kBriefLockWaitMs = 5;
 constexpr int kHeldOpenRetryMs = 10;
-// The byte the append lock covers on Windows, where no log ever reaches:
+// The byte the append lock covers on Windows, where no file ever reaches:
 // Windows locks are enforced on writes, so locking the data itself would
 // make other programs' writes fail.
 constexpr uint64_t kAppendLockOffset = 0x7FFFFFFFFFFFFFFEull;
+
+// The queue of this machine's waiters for one file's lock (Windows: a named
+// mutex handle; elsewhere nothing). Made once per file name by its owner.
+using FileTurn = void*;
+FileTurn OpenFileTurn(const char* path);
+void CloseFileTurn(FileTurn turn);
 
 // One file, open and under its append lock for as long as this lives.
 // Nothing is thrown; nothing is allocated for an ASCII name.
 class AppendSession {
 public:
     enum class Mode {
-        Log,    // created when missing
-        Spill,  // the same, and made again when another writer took it over meanwhile
+        Log,    // created when missing; appends only
+        Spill,  // the same, also written in place; opened anew when another writer removed it meanwhile
+        Fold,   // a spill that must exist already; not ready when it is gone
     };
-    enum class Wait { Patient, Once };  // Once: no second try of an open refused as held
+    // Patient: the lock within kAppendLockWaitMs, in turn, and a held open
+    // tried again; Brief: the lock within kBriefLockWaitMs; Once: one try.
+    enum class Wait { Patient, Brief, Once };
 
     // `path` (NUL-terminated) is used as it stands, relative to the current
-    // folder; the caller keeps it alive while the session lives.
-    AppendSession(const char* path, Mode mode, Wait wait);
+    // folder; the caller keeps it alive while the session lives. `turn` may
+    // be null (then waiters only poll).
+    AppendSession(const char* path, Mode mode, Wait wait, FileTurn turn = nullptr);
     ~AppendSession();
     AppendSession(const AppendSession&) = delete;
     AppendSession& operator=(const AppendSession&) = delete;
 
-    // Opened and locked: only then is anything written.
+    // Opened and locked: only then is anything read or written.
     bool ready() const { return locked_; }
+    // Not ready because a wait ran out: the lock, or the open of a file
+    // that another program holds.
+    bool waitedOut() const { return waitedOut_; }
+
+    // The file's size now; -1 when not ready or unknown.
+    int64_t Size();
+    // Reads exactly `size` bytes at `offset` into `out`.
+    bool ReadAt(uint64_t offset, char* out, std::size_t size);
+    // Writes `bytes` at `offset`, in place (Spill only).
+    bool WriteAt(uint64_t offset, std::string_view bytes);
+    // Cuts the file to `size` bytes.
+    bool CutTo(uint64_t size);
+    // Ends a fragment at the end of the file with CR LF, unless the file is
+    // `*knownEnd` long (see Append). Answers the file's size then, -1 when
+    // the CR LF did not go in (the file is as it was).
+    int64_t EndFragment(const int64_t* knownEnd = nullptr);
     // Writes `lines` (whole lines, each ending in LF) at the end of the
-    // file. Answers how many of its bytes stand there as whole lines: all,
-    // fewer after a short write, none when not ready.
-    std::size_t Append(std::string_view lines);
+    // file, after a CR LF when the file ends in a fragment. `knownEnd`, when
+    // given, is where this process's last append ended: a file still that
+    // long ends with a line end, and its last byte need not be read; it is
+    // updated. Answers how many bytes of `lines` stand there as whole lines:
+    // all, fewer after a short write, none when not ready.
+    std::size_t Append(std::string_view lines, int64_t* knownEnd = nullptr);
+    // Removes the file (a folded spill), once it is empty: at once on Linux,
+    // where a waiting writer then finds it gone; on Windows when this
+    // session ends and nobody else has it open (else it stays, empty).
+    void RemoveWhenDone() { remove_ = true; }
 
 private:
+    const char* path_;
 #if defined(_WIN32)
     void* file_;
-    void* mutex_ = nullptr;
 #else
     int file_;
 #endif
+    Mode mode_;
     bool locked_ = false;
+    bool waitedOut_ = false;
+    bool remove_ = false;
 };
 
-// Takes the file `path` over whole: reads it into `out` and removes it,
-// while no other writer has it (Windows: open; Linux: locked). False when it
-// is not there, is in use, or cannot be read.
-bool TakeOverFile(const char* path, std::string& out);
+// The size of the file `path`, -1 when there is none: one look, no open.
+int64_t FileSizeOf(const char* path);
 // The user's temporary folder, ending in its separator, in Windows-1250
 // (empty when unknown).
 std::string TemporaryFolder();
 // The absolute form of `path` in Windows-1250 (`path` itself when unknown).
 std::string AbsolutePath(const char* path);
+// The spill of the log `path` in the temporary folder (spill_file.h), or ""
+// when there is none.
+std::string SpillInTemporaryFolder(const char* path);
 
 // One line, waiting as a log line does: true when it stands whole.
 inline bool AppendToFile(const char* path, std::string_view line) {

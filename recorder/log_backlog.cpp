@@ -2,33 +2,45 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdint>
 #include <cstring>
 #include <deque>
-#include <vector>
 
 #include "recorder/append_file.h"
 
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <cerrno>
+#include <csignal>
 #include <sched.h>
+#include <sys/syscall.h>
 #include <time.h>
+#include <unistd.h>
 #endif
 
 namespace plumeta {
 namespace {
 
-struct Kept {
-    std::string path;  // Windows-1250, as LogFileName gave it then
-    std::string line;  // one whole line, CR LF at its end
+// A fold or a shift moves a spill's lines this many bytes at a time.
+constexpr std::size_t kChunk = 1 << 20;
+
+struct LogSlot {
+    std::string path;       // Windows-1250, as LogFileName gave it, with ".txt"
+    std::string beside;     // its spill beside it
+    std::string temporary;  // its spill in the temporary folder, "" when none
+    FileTurn turn = nullptr;
+    bool busy = false;            // a wait ran out: the lock is tried once until it is found free
+    bool temporaryInUse = false;  // the spill in the temporary folder may hold lines
+    int64_t knownEnd = -1;        // where this process's last line in the log ended
+    uint64_t dropped = 0;         // by this load, from memory or a full spill
+    uint64_t droppedUnsaid = 0;   // from memory, not yet counted in a spill's header
+    uint64_t used = 0;            // when last used, to give the oldest slot up
 };
 
-uint64_t Fnv1a(std::string_view bytes) {
-    uint64_t hash = 14695981039346656037ull;
-    for (unsigned char byte : bytes) hash = (hash ^ byte) * 1099511628211ull;
-    return hash;
-}
+struct Kept {
+    std::string path;
+    std::string line;  // one whole line, CR LF at its end
+};
 
 void Pause(bool sleep) {
 #if defined(_WIN32)
@@ -43,14 +55,61 @@ void Pause(bool sleep) {
 #endif
 }
 
-class Backlog {
+long long NowMs() {
+#if defined(_WIN32)
+    return static_cast<long long>(GetTickCount());
+#else
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+#endif
+}
+
+uint32_t ThisThread() {
+#if defined(_WIN32)
+    return GetCurrentThreadId();
+#else
+    return static_cast<uint32_t>(syscall(SYS_gettid));
+#endif
+}
+
+// Whether the thread `id` of this process still runs.
+bool ThreadRuns(uint32_t id) {
+#if defined(_WIN32)
+    HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, id);
+    if (!thread) return GetLastError() == ERROR_ACCESS_DENIED;
+    const bool runs = WaitForSingleObject(thread, 0) == WAIT_TIMEOUT;
+    CloseHandle(thread);
+    return runs;
+#else
+    return syscall(SYS_tgkill, getpid(), id, 0) == 0 || errno != ESRCH;
+#endif
+}
+
+void FillSlot(LogSlot& slot, const char* path) {
+    slot.path = path;
+    slot.beside = SpillBeside(path);
+    slot.temporary = SpillInTemporaryFolder(path);
+    slot.turn = OpenFileTurn(path);
+    slot.busy = false;
+    slot.temporaryInUse = !slot.temporary.empty() && FileSizeOf(slot.temporary.c_str()) > 0;
+    slot.knownEnd = -1;
+    slot.dropped = slot.droppedUnsaid = 0;
+}
+
+void EmptySlot(LogSlot& slot) {
+    CloseFileTurn(slot.turn);
+    slot = LogSlot{};
+}
+
+class Journal {
 public:
-    Backlog() = default;
-    Backlog(const Backlog&) = delete;
-    Backlog& operator=(const Backlog&) = delete;
+    Journal() = default;
+    Journal(const Journal&) = delete;
+    Journal& operator=(const Journal&) = delete;
     // The module's unload: the standard library's own tear-down runs this,
     // from FreeLibrary or the process's end (Windows) or dlclose or exit.
-    ~Backlog() {
+    ~Journal() {
         try {
             SpillBacklog();
         } catch (...) {
@@ -58,31 +117,40 @@ public:
         }
     }
 
-    std::deque<Kept> kept;
-    std::size_t bytes = 0;  // of the kept lines
-    // The log names whose spills this load has moved in already, the
-    // latest at looked[(lookCount - 1) % 16].
-    std::string looked[16];
-    std::size_t lookCount = 0;
+    LogSlot slots[kLogSlots];
+    uint64_t clock = 0;
+    std::deque<Kept> kept;  // in memory, oldest first
+    std::size_t keptBytes = 0;
 };
 
-Backlog g_backlog;
-std::atomic<bool> g_busy{false};
+Journal g_journal;
+std::atomic<uint32_t> g_holder{0};  // the thread using g_journal, 0 for none
 
-// Holds the backlog for one caller at a time. Nothing inside calls the
-// host, so a host that calls back in never meets it held by itself.
+// Holds the journal's state for one caller at a time. Nothing inside calls
+// the host, so a host that calls back in never meets it held by itself.
 class Guard {
 public:
-    // `tries` < 0: as long as it takes.
-    explicit Guard(int tries = -1) {
-        for (int attempt = 0; g_busy.exchange(true, std::memory_order_acquire); ++attempt) {
-            if (tries >= 0 && attempt >= tries) return;
+    explicit Guard(int waitMs) {
+        const uint32_t self = ThisThread();
+        const long long start = NowMs();
+        for (int attempt = 0;; ++attempt) {
+            uint32_t holder = 0;
+            if (g_holder.compare_exchange_strong(holder, self, std::memory_order_acquire)) break;
+            if (NowMs() - start >= waitMs) {
+                // A holder that is gone (ended inside WriteLogLine, or by
+                // the process's end) is replaced; one that runs is not.
+                if (holder == self || ThreadRuns(holder) ||
+                    !g_holder.compare_exchange_strong(holder, self, std::memory_order_acquire)) {
+                    return;
+                }
+                break;
+            }
             Pause(attempt >= 8);
         }
         held_ = true;
     }
     ~Guard() {
-        if (held_) g_busy.store(false, std::memory_order_release);
+        if (held_) g_holder.store(0, std::memory_order_release);
     }
     Guard(const Guard&) = delete;
     Guard& operator=(const Guard&) = delete;
@@ -92,177 +160,348 @@ private:
     bool held_ = false;
 };
 
-void Trim(Backlog& backlog) {
-    while (backlog.bytes > kBacklogLimit && backlog.kept.size() > 1) {
-        backlog.bytes -= backlog.kept.front().line.size();
-        backlog.kept.pop_front();
-    }
-}
-
-void Keep(Backlog& backlog, std::string_view path, std::string_view line) {
-    backlog.kept.push_back(Kept{std::string(path), std::string(line)});
-    backlog.bytes += line.size();
-    Trim(backlog);
-}
-
-// Lines taken from a spill that the log did not take whole: older than
-// anything kept, so they go first.
-void KeepFirst(Backlog& backlog, std::string_view path, std::string_view lines) {
-    std::vector<Kept> taken;
-    for (std::size_t at = 0; at < lines.size();) {
-        const std::size_t end = std::min(lines.find('\n', at), lines.size() - 1) + 1;
-        taken.push_back(Kept{std::string(path), std::string(lines.substr(at, end - at))});
-        backlog.bytes += end - at;
-        at = end;
-    }
-    backlog.kept.insert(backlog.kept.begin(), taken.begin(), taken.end());
-    Trim(backlog);
-}
-
-std::string BaseWithoutExtension(std::string_view path) {
-    const std::size_t slash = path.find_last_of("\\/");
-    if (slash != std::string_view::npos) path.remove_prefix(slash + 1);
-    const std::string_view extension = ".txt";
-    if (path.size() >= extension.size() && path.substr(path.size() - extension.size()) == extension) {
-        path.remove_suffix(extension.size());
-    }
-    return std::string(path);
-}
-
-// Whether this load has moved the spills of the log `path` in already.
-bool Looked(const Backlog& backlog, const char* path) {
-    const std::size_t slots = std::size(backlog.looked);
-    for (std::size_t i = 1; i <= std::min(backlog.lookCount, slots); ++i) {
-        if (std::strcmp(backlog.looked[(backlog.lookCount - i) % slots].c_str(), path) == 0) return true;
-    }
-    return false;
-}
-
-// Once per log name and load, under the log's append lock: the spills of
-// earlier loads go into the log first. Leaves in `left` what the log did
-// not take (a full disk); false then.
-bool MoveSpillsIn(Backlog& backlog, AppendSession& log, const char* path, std::string& left) {
-    if (Looked(backlog, path)) return true;
-    backlog.looked[backlog.lookCount++ % std::size(backlog.looked)] = path;
-    for (const std::string& spill : {SpillBeside(path), SpillInTemporaryFolder(path)}) {
-        std::string lines;
-        if (spill.empty() || !TakeOverFile(spill.c_str(), lines) || lines.empty()) continue;
-        if (lines.back() != '\n') lines += "\r\n";  // never glue the next line to it
-        if (left.empty()) {
-            const std::size_t moved = log.Append(lines);
-            lines.erase(0, moved);
+LogSlot& SlotFor(Journal& journal, const char* path) {
+    LogSlot* oldest = &journal.slots[0];
+    for (LogSlot& slot : journal.slots) {
+        if (slot.used && std::strcmp(slot.path.c_str(), path) == 0) {
+            slot.used = ++journal.clock;
+            return slot;
         }
-        left += lines;
+        if (slot.used < oldest->used) oldest = &slot;
     }
-    return left.empty();
+    EmptySlot(*oldest);
+    FillSlot(*oldest, path);
+    oldest->used = ++journal.clock;
+    return *oldest;
 }
 
-// Tries each log that has lines kept exactly once, without waiting for a
-// held file: its lines go in whole and in order, or stay.
-void WriteKept(Backlog& backlog) {
-    std::vector<std::string> tried;
-    for (;;) {
-        auto next = std::find_if(backlog.kept.begin(), backlog.kept.end(), [&](const Kept& kept) {
-            return std::find(tried.begin(), tried.end(), kept.path) == tried.end();
-        });
-        if (next == backlog.kept.end()) return;
-        tried.push_back(next->path);
-        const std::string& path = tried.back();
-        AppendSession log(path.c_str(), AppendSession::Mode::Log, AppendSession::Wait::Once);
-        if (!log.ready()) continue;
-        std::string left;
-        if (!MoveSpillsIn(backlog, log, path.c_str(), left)) {
-            KeepFirst(backlog, path, left);
-            continue;
-        }
-        std::string lines;
-        for (const Kept& kept : backlog.kept) {
-            if (kept.path == path) lines += kept.line;
-        }
-        std::size_t written = log.Append(lines);
-        std::deque<Kept> still;
-        for (Kept& kept : backlog.kept) {
-            if (kept.path == path && written >= kept.line.size()) {
-                written -= kept.line.size();
-                backlog.bytes -= kept.line.size();
-            } else {
-                if (kept.path == path) written = 0;
-                still.push_back(std::move(kept));
+LogSlot* FindSlot(Journal& journal, std::string_view path) {
+    for (LogSlot& slot : journal.slots) {
+        if (slot.used && slot.path == path) return &slot;
+    }
+    return nullptr;
+}
+
+// ---- a spill's header and its bound --------------------------------------
+
+std::optional<SpillState> ReadHeader(AppendSession& spill) {
+    char bytes[kSpillHeaderSize];
+    if (spill.Size() < int64_t(kSpillHeaderSize) || !spill.ReadAt(0, bytes, sizeof bytes)) return std::nullopt;
+    return ReadSpillHeader(std::string_view(bytes, sizeof bytes));
+}
+
+bool WriteHeader(AppendSession& spill, const SpillState& state) {
+    const SpillHeader header = MakeSpillHeader(state);
+    return spill.WriteAt(0, std::string_view(reinterpret_cast<const char*>(&header), sizeof header));
+}
+
+// Copies [from, size) to kSpillHeaderSize on and cuts the file after it.
+// The two never overlap (see DropOldest), so a copy cut short by a kill
+// is done again whole from the header's shiftFrom.
+bool Shift(AppendSession& spill, SpillState& state, std::string& buffer) {
+    const int64_t size = spill.Size();
+    const uint64_t from = *state.shiftFrom;
+    if (size > int64_t(from)) {
+        buffer.resize(kChunk);
+        for (uint64_t at = from; at < uint64_t(size);) {
+            const std::size_t take = std::min<uint64_t>(kChunk, uint64_t(size) - at);
+            if (!spill.ReadAt(at, &buffer[0], take) ||
+                !spill.WriteAt(kSpillHeaderSize + (at - from), std::string_view(buffer.data(), take))) {
+                return false;
             }
+            at += take;
         }
-        backlog.kept.swap(still);
+        if (!spill.CutTo(kSpillHeaderSize + (uint64_t(size) - from))) return false;
     }
+    state.shiftFrom.reset();
+    return WriteHeader(spill, state);
+}
+
+// Where the line that holds byte `at` ends (after its LF), or `size`.
+uint64_t LineEndAfter(AppendSession& spill, uint64_t at, uint64_t size, std::string& buffer) {
+    buffer.resize(64 << 10);
+    while (at < size) {
+        const std::size_t take = std::min<uint64_t>(buffer.size(), size - at);
+        if (!spill.ReadAt(at, &buffer[0], take)) return size;
+        const std::size_t end = std::string_view(buffer.data(), take).find('\n');
+        if (end != std::string_view::npos) return at + end + 1;
+        at += take;
+    }
+    return size;
+}
+
+uint64_t CountLines(AppendSession& spill, uint64_t from, uint64_t to, std::string& buffer) {
+    buffer.resize(kChunk);
+    uint64_t lines = 0;
+    for (uint64_t at = from; at < to;) {
+        const std::size_t take = std::min<uint64_t>(kChunk, to - at);
+        if (!spill.ReadAt(at, &buffer[0], take)) break;
+        lines += std::count(buffer.begin(), buffer.begin() + take, '\n');
+        at += take;
+    }
+    return lines;
+}
+
+// Drops the oldest lines of a full spill, so that at most half of
+// kSpillLimit is left, and never more than what goes (so that the moved
+// lines never overwrite their own source). Answers how many went.
+uint64_t DropOldest(AppendSession& spill, SpillState& state, std::string& buffer) {
+    const uint64_t size = uint64_t(spill.Size());
+    const uint64_t body = kSpillHeaderSize;
+    uint64_t from = size > kSpillLimit / 2 ? std::max(body, size - kSpillLimit / 2) : body;
+    if (size - from > from - body) from = body + (size - body + 1) / 2;
+    from = LineEndAfter(spill, from == body ? body : from - 1, size, buffer);
+    if (from == body) return 0;
+    const uint64_t dropped = CountLines(spill, body, from, buffer);
+    state.dropped += dropped;
+    state.shiftFrom = from;
+    // A fold under way began where the first line kept now was to go.
+    if (state.foldAt) *state.foldAt += from - body;
+    if (!WriteHeader(spill, state)) return 0;
+    Shift(spill, state, buffer);
+    return dropped;
+}
+
+// The header of a spill about to be read or written, with any interrupted
+// shift finished; nothing when the file holds lines only.
+std::optional<SpillState> Prepare(AppendSession& spill, std::string& buffer) {
+    std::optional<SpillState> state = ReadHeader(spill);
+    if (state && state->shiftFrom && !Shift(spill, *state, buffer)) return std::nullopt;
+    return state;
+}
+
+// Appends to a spill under its lock: the header first when it is new (in
+// the same write as the lines), the oldest lines dropped when it is full.
+std::size_t AppendToSpill(AppendSession& spill, LogSlot& slot, std::string_view lines) {
+    std::string buffer;
+    std::optional<SpillState> state = Prepare(spill, buffer);
+    const int64_t size = spill.Size();
+    if (size < 0) return 0;
+    if (size == 0) {
+        SpillState fresh;
+        fresh.dropped = slot.droppedUnsaid;
+        const SpillHeader header = MakeSpillHeader(fresh);
+        buffer.assign(reinterpret_cast<const char*>(&header), sizeof header);
+        buffer.append(lines.data(), lines.size());
+        const std::size_t written = spill.Append(buffer);
+        if (written < sizeof header) return 0;
+        slot.droppedUnsaid = 0;
+        return written - sizeof header;
+    }
+    if (state) {
+        if (uint64_t(size) + lines.size() > kSpillHeaderSize + kSpillLimit) {
+            slot.dropped += DropOldest(spill, *state, buffer);
+        }
+        if (slot.droppedUnsaid) {
+            state->dropped += slot.droppedUnsaid;
+            if (WriteHeader(spill, *state)) slot.droppedUnsaid = 0;
+        }
+    }
+    return spill.Append(lines);
+}
+
+// ---- folds ---------------------------------------------------------------
+
+// How much of the spill's lines an interrupted fold put into the log from
+// `foldAt` on: all the log holds there when it equals their beginning,
+// else nothing.
+uint64_t AlreadyFolded(AppendSession& log, AppendSession& spill, uint64_t foldAt, uint64_t body,
+                       uint64_t size, std::string& buffer) {
+    const int64_t logSize = log.Size();
+    if (logSize < int64_t(foldAt)) return 0;
+    const uint64_t there = std::min<uint64_t>(uint64_t(logSize) - foldAt, size - body);
+    buffer.resize(2 * kChunk);
+    for (uint64_t at = 0; at < there;) {
+        const std::size_t take = std::min<uint64_t>(kChunk, there - at);
+        if (!log.ReadAt(foldAt + at, &buffer[0], take) || !spill.ReadAt(body + at, &buffer[kChunk], take) ||
+            std::memcmp(buffer.data(), buffer.data() + kChunk, take) != 0) {
+            return 0;
+        }
+        at += take;
+    }
+    return there;
+}
+
+// Moves a spill's lines into the log, both under their locks; true when
+// the spill is empty then. A fold cut short leaves the spill whole, its
+// header telling the next fold where this one began.
+bool FoldOne(AppendSession& log, AppendSession& spill) {
+    std::string buffer;
+    std::optional<SpillState> state = Prepare(spill, buffer);
+    const int64_t size = spill.Size();
+    const uint64_t body = state ? kSpillHeaderSize : 0;
+    if (size < 0) return false;
+    uint64_t done = 0;
+    if (uint64_t(size) > body) {
+        if (state && state->foldAt) done = AlreadyFolded(log, spill, *state->foldAt, body, uint64_t(size), buffer);
+        int64_t end = done ? log.Size() : log.EndFragment();
+        if (end < 0) return false;
+        if (state && !done) {
+            state->foldAt = uint64_t(end);
+            if (!WriteHeader(spill, *state)) return false;
+        }
+        buffer.resize(kChunk);
+        for (uint64_t at = body + done; at < uint64_t(size);) {
+            std::size_t take = std::min<uint64_t>(kChunk, uint64_t(size) - at);
+            if (!spill.ReadAt(at, &buffer[0], take)) return false;
+            // Whole lines at a time, so that a short write stops at a line's end.
+            const std::size_t lineEnd = std::string_view(buffer.data(), take).rfind('\n');
+            if (at + take < uint64_t(size) && lineEnd != std::string_view::npos) take = lineEnd + 1;
+            if (log.Append(std::string_view(buffer.data(), take), &end) != take) return false;
+            at += take;
+        }
+    }
+    if (!spill.CutTo(0)) return false;
+    spill.RemoveWhenDone();
+    return true;
+}
+
+// True when no spill of the log holds lines now: each that does is folded
+// in first. A spill that cannot be opened now stays, for a later line.
+bool FoldSpills(LogSlot& slot, AppendSession& log) {
+    if (FileSizeOf(slot.beside.c_str()) > 0) {
+        AppendSession spill(slot.beside.c_str(), AppendSession::Mode::Fold, AppendSession::Wait::Once);
+        if (spill.ready() ? !FoldOne(log, spill) : FileSizeOf(slot.beside.c_str()) > 0) return false;
+    }
+    if (slot.temporaryInUse) {
+        if (FileSizeOf(slot.temporary.c_str()) > 0) {
+            AppendSession spill(slot.temporary.c_str(), AppendSession::Mode::Fold, AppendSession::Wait::Once);
+            if (spill.ready() ? !FoldOne(log, spill) : FileSizeOf(slot.temporary.c_str()) > 0) return false;
+        }
+        slot.temporaryInUse = false;
+    }
+    return true;
+}
+
+// ---- placing lines -------------------------------------------------------
+
+std::size_t ToSpill(LogSlot& slot, std::string_view lines) {
+    // A spill's lock is held only for an append or a fold: not worth a
+    // long wait, and none once the log's own wait ran out.
+    const AppendSession::Wait wait = slot.busy ? AppendSession::Wait::Once : AppendSession::Wait::Brief;
+    std::size_t placed = 0;
+    for (const bool temporary : {false, true}) {
+        // Once the temporary one holds lines, it takes the later ones too.
+        if (!temporary && slot.temporaryInUse) continue;
+        const std::string& name = temporary ? slot.temporary : slot.beside;
+        if (name.empty()) continue;
+        AppendSession spill(name.c_str(), AppendSession::Mode::Spill, wait);
+        if (!spill.ready()) continue;
+        const std::size_t written = AppendToSpill(spill, slot, lines.substr(placed));
+        if (temporary && written > 0) slot.temporaryInUse = true;
+        placed += written;
+        if (placed == lines.size()) break;
+    }
+    return placed;
+}
+
+// Whole lines to the log, or what it does not take to a spill: answers how
+// many of their bytes are on disk (whole lines).
+std::size_t Place(LogSlot& slot, std::string_view lines) {
+    std::size_t placed = 0;
+    {
+        AppendSession log(slot.path.c_str(), AppendSession::Mode::Log,
+                          slot.busy ? AppendSession::Wait::Once : AppendSession::Wait::Patient, slot.turn);
+        if (log.ready()) {
+            slot.busy = false;
+            if (FoldSpills(slot, log)) placed = log.Append(lines, &slot.knownEnd);
+        } else if (log.waitedOut()) {
+            slot.busy = true;
+        }
+    }
+    if (placed < lines.size()) placed += ToSpill(slot, lines.substr(placed));
+    return placed;
+}
+
+// ---- lines in memory -----------------------------------------------------
+
+void Keep(Journal& journal, std::string_view path, std::string_view line) {
+    journal.kept.push_back(Kept{std::string(path), std::string(line)});
+    journal.keptBytes += line.size();
+    while (journal.keptBytes > kBacklogLimit && journal.kept.size() > 1) {
+        const Kept& oldest = journal.kept.front();
+        if (LogSlot* slot = FindSlot(journal, oldest.path)) {
+            ++slot->dropped;
+            ++slot->droppedUnsaid;
+        }
+        journal.keptBytes -= oldest.line.size();
+        journal.kept.pop_front();
+    }
+}
+
+bool KeepsLinesOf(const Journal& journal, std::string_view path) {
+    return std::any_of(journal.kept.begin(), journal.kept.end(), [&](const Kept& k) { return k.path == path; });
+}
+
+// The lines of `slot`'s log kept in memory go to a file, in order, as far
+// as one takes them.
+void PlaceKept(Journal& journal, LogSlot& slot) {
+    std::string lines;
+    for (const Kept& kept : journal.kept) {
+        if (kept.path == slot.path) lines += kept.line;
+    }
+    std::size_t placed = Place(slot, lines);
+    std::deque<Kept> still;
+    for (Kept& kept : journal.kept) {
+        if (kept.path == slot.path && placed >= kept.line.size()) {
+            placed -= kept.line.size();
+            journal.keptBytes -= kept.line.size();
+        } else {
+            if (kept.path == slot.path) placed = 0;
+            still.push_back(std::move(kept));
+        }
+    }
+    journal.kept.swap(still);
 }
 
 }  // namespace
 
 void WriteLogLine(const char* path, std::string_view line) {
-    Guard guard;
-    Backlog& backlog = g_backlog;
-    if (!backlog.kept.empty()) {
-        Keep(backlog, path, line);
-        WriteKept(backlog);
+    Guard guard(kStateWaitMs);
+    if (!guard.held()) {
+        // Without the state: the same files and locks, nothing remembered.
+        LogSlot alone;
+        FillSlot(alone, path);
+        Place(alone, line);
+        CloseFileTurn(alone.turn);
         return;
     }
-    AppendSession log(path, AppendSession::Mode::Log, AppendSession::Wait::Patient);
-    if (log.ready()) {
-        std::string left;
-        if (!MoveSpillsIn(backlog, log, path, left)) {
-            KeepFirst(backlog, path, left);
-        } else if (log.Append(line) == line.size()) {
-            return;
-        }
+    Journal& journal = g_journal;
+    LogSlot& slot = SlotFor(journal, path);
+    if (!journal.kept.empty() && KeepsLinesOf(journal, path)) {
+        Keep(journal, path, line);
+        PlaceKept(journal, slot);
+        return;
     }
-    Keep(backlog, path, line);
+    if (Place(slot, line) < line.size()) Keep(journal, path, line);
 }
 
-std::size_t KeptLines() {
-    Guard guard;
-    return g_backlog.kept.size();
+LogTally TallyOf(const char* path) {
+    Guard guard(kStateWaitMs);
+    LogTally tally;
+    if (!guard.held()) return tally;
+    for (const Kept& kept : g_journal.kept) tally.inMemory += kept.path == path;
+    if (const LogSlot* slot = FindSlot(g_journal, path)) tally.dropped = slot->dropped;
+    return tally;
 }
 
 void SpillBacklog() {
-    // At the process's end a thread that held the backlog may be gone.
-    Guard guard(200);
+    Guard guard(kStateWaitMs);
     if (!guard.held()) return;
-    Backlog& backlog = g_backlog;
-    WriteKept(backlog);
-    while (!backlog.kept.empty()) {
-        const std::string path = backlog.kept.front().path;
-        std::string lines;
-        for (const Kept& kept : backlog.kept) {
-            if (kept.path == path) lines += kept.line;
-        }
-        std::size_t written = 0;
-        for (const std::string& spill : {SpillBeside(path), SpillInTemporaryFolder(path.c_str())}) {
-            if (written == lines.size() || spill.empty()) continue;
-            AppendSession file(spill.c_str(), AppendSession::Mode::Spill, AppendSession::Wait::Patient);
-            written += file.Append(std::string_view(lines).substr(written));
-        }
-        backlog.kept.erase(std::remove_if(backlog.kept.begin(), backlog.kept.end(),
+    Journal& journal = g_journal;
+    while (!journal.kept.empty()) {
+        const std::string path = journal.kept.front().path;
+        LogSlot& slot = SlotFor(journal, path.c_str());
+        slot.busy = false;  // one patient try more
+        PlaceKept(journal, slot);
+        // What could go nowhere is gone with the process.
+        journal.kept.erase(std::remove_if(journal.kept.begin(), journal.kept.end(),
                                           [&](const Kept& kept) { return kept.path == path; }),
-                           backlog.kept.end());
+                           journal.kept.end());
     }
-    backlog.bytes = 0;
-    backlog.lookCount = 0;  // a later load looks again
-}
-
-std::string SpillBeside(std::string_view path) {
-    const std::string_view extension = ".txt";
-    const bool hasExtension =
-        path.size() >= extension.size() && path.substr(path.size() - extension.size()) == extension;
-    std::string spill(hasExtension ? path.substr(0, path.size() - extension.size()) : path);
-    return spill + kSpillWord + ".txt";
-}
-
-std::string SpillInTemporaryFolder(const char* path) {
-    const std::string folder = TemporaryFolder();
-    if (folder.empty()) return "";
-    const uint64_t whose = Fnv1a(AbsolutePath(path));
-    char number[9];
-    for (int i = 0; i < 8; ++i) number[i] = "0123456789abcdef"[(whose >> (28 - 4 * i)) & 0xF];
-    number[8] = '\0';
-    return folder + BaseWithoutExtension(path) + kSpillWord + "-" + number + ".txt";
+    journal.keptBytes = 0;
+    for (LogSlot& slot : journal.slots) EmptySlot(slot);
+    journal.clock = 0;
 }
 
 }  // namespace plumeta

@@ -1,51 +1,65 @@
-// The log's backlog: the lines that could not be written when they were
-// made (the file held by another program, read-only, its folder not to be
-// made, the disk full), kept in order with the file each was meant for.
-// With the host interface pointer it is the only state the module keeps,
-// here and nowhere else; it is guarded for hosts that log from several
-// threads.
+// The log as a journal: every line goes to its log, or, when the log cannot
+// take it, to the log's spill file (spill_file.h) before the call returns,
+// so that nothing already reported is lost when the host is killed. With
+// the host interface pointer, the state kept here is the only state of the
+// module, and it lives here and nowhere else: for each of the last
+// kLogSlots log names, its spill names, its writers' turn (append_file.h),
+// whether its lock was found held, and where this process's last line
+// ended; and the lines no file could take (a bounded backlog in memory).
 //
-// - While it is empty, a line is written at once, waiting as append_file.h
-//   says. Once lines wait, every later line joins them and each file that
-//   has any is tried exactly once, without waiting for a held file: its
-//   lines go in whole, once, in their order, the new one last.
-// - At most kBacklogLimit bytes of lines are kept; past that the oldest are
-//   dropped first (the newest line is always kept).
-// - When the module is unloaded, what still cannot be written goes to a
-//   spill file beside its log (the log's name with kSpillWord before its
-//   ".txt"), or, where that folder cannot be written either, to the user's
-//   temporary folder (kSpillWord, then a number made from the log's full
-//   name). The first time a later load writes to that log, under the log's
-//   append lock, it first moves both spills' lines into it and removes
-//   them: two looks per log name and load, none per line.
-// - The backlog allocates only while it is used.
+// - Order: while a log's spill holds lines, no later line goes to the log
+//   before them. Each line first looks at the spill beside the log (one
+//   look, no open); when it holds lines, they are folded in, under both
+//   files' locks, before the line. A spill that cannot be folded now (held,
+//   read-only) takes the line instead, and is tried again at the next one.
+// - Where a spill goes: beside the log; where that cannot be written, in
+//   the user's temporary folder. Once the one in the temporary folder
+//   holds lines, later ones join it, and a fold takes the one beside first:
+//   they come back in the order they were made.
+// - A fold is exactly once, whatever instant it is killed at: the spill's
+//   header records the log's size where the fold began, and a later fold
+//   compares what the log holds from there with the spill, and writes only
+//   the rest. The spill is emptied (and removed) only once all of it is in.
+// - A spill holds at most kSpillLimit bytes; past that, its oldest lines
+//   go until half is left, counted in its header.
+// - The host is held at most one lock wait: after a wait runs out, later
+//   lines go to the spill after one try of the lock, until it is found free.
+// - Only a line that neither the log nor a spill can take is kept in
+//   memory (at most kBacklogLimit bytes, the oldest dropped first, and
+//   counted); every later line of that log joins it until it can go.
+// - Threads: one caller at a time uses the state. A caller that cannot
+//   have it within kStateWaitMs (another thread stuck, or gone while it
+//   held it) writes its line without it, through the same files and locks;
+//   a holder that is gone is replaced.
 #pragma once
 
 #include <cstddef>
-#include <string>
+#include <cstdint>
 #include <string_view>
+
+#include "recorder/spill_file.h"
 
 namespace plumeta {
 
 constexpr std::size_t kBacklogLimit = 1 << 20;
-inline constexpr char kSpillWord[] = "-zalegle";
+constexpr std::size_t kLogSlots = 8;
+constexpr int kStateWaitMs = 200;
 
 // Writes `line` (one whole line ending in CR LF) to the log file `path`
-// (NUL-terminated, Windows-1250), after the lines kept before it, or keeps
-// it. Copies what it keeps; nothing is thrown but std::bad_alloc.
+// (NUL-terminated, Windows-1250), or to its spill, or keeps it. Copies what
+// it keeps; nothing is thrown but std::bad_alloc.
 void WriteLogLine(const char* path, std::string_view line);
 
-// How many lines are kept now.
-std::size_t KeptLines();
+// What this load knows of a log: lines kept in memory now, and lines it
+// dropped (from memory, or the oldest of a full spill).
+struct LogTally {
+    std::size_t inMemory = 0;
+    uint64_t dropped = 0;
+};
+LogTally TallyOf(const char* path);
 
-// Tries once more to write every kept line, then puts what is still kept
-// into spill files and forgets it, also when nothing could take it. Runs
-// when the module is unloaded.
+// Tries once more to place every line kept in memory, then forgets the
+// state (what could go nowhere is lost). Runs when the module is unloaded.
 void SpillBacklog();
-
-// The spill file beside the log `path`: "statusy.txt" -> "statusy-zalegle.txt".
-std::string SpillBeside(std::string_view path);
-// The spill file in the temporary folder, or "" when there is none.
-std::string SpillInTemporaryFolder(const char* path);
 
 }  // namespace plumeta

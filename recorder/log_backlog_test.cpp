@@ -112,115 +112,169 @@ protected:
         fs::create_directories(dir_);
     }
     void TearDown() override {
-        SpillBacklog();  // as the module's unload does; nothing may be left over
+        SpillBacklog();  // as the module's unload does
         fs::remove_all(dir_);
     }
     void Write(const fs::path& log, const std::string& line) { WriteLogLine(log.string().c_str(), line); }
+    static std::string Lines(int from, int to, std::size_t size = 0) {
+        std::string all;
+        for (int n = from; n <= to; ++n) all += Line(n, size);
+        return all;
+    }
+    static std::string Header(const SpillState& state = {}) {
+        const SpillHeader header = MakeSpillHeader(state);
+        return std::string(reinterpret_cast<const char*>(&header), sizeof header);
+    }
+    static void Put(const fs::path& path, const std::string& bytes) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    }
     fs::path dir_;
 };
 
-// Whatever holds the file, the lines made meanwhile are kept and come,
-// once and in order, before the first line made after it lets go.
-TEST_F(LogBacklog, KeepsLinesWhileTheFileCannotBeWritten) {
+// Whatever holds the log, each line made meanwhile is in its spill before
+// the call returns, and comes into the log, once and in order, before the
+// first line made after it lets go; the spill is gone then.
+TEST_F(LogBacklog, HeldLogSpillsAndFoldsInOrder) {
     using Kind = Hold::Kind;
     struct Row {
         const char* what;
         Kind kind;
         const char* name;
+        bool beside;  // else in the temporary folder
     };
     const Row rows[] = {
-        {"a folder stands at its name", Kind::Folder, "statusy.txt"},
-        {"a file stands where its folder should", Kind::FileForFolder, "nowy/statusy.txt"},
-        {"held open for reading only", Kind::SharedForReading, "statusy.txt"},
-        {"its append lock held", Kind::AppendLock, "statusy.txt"},
+        {"a folder stands at its name", Kind::Folder, "statusy.txt", true},
+        {"a file stands where its folder should", Kind::FileForFolder, "nowy/statusy.txt", false},
+        {"held open for reading only", Kind::SharedForReading, "statusy.txt", true},
+        {"its append lock held", Kind::AppendLock, "statusy.txt", true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         const fs::path log = dir_ / row.what / row.name;
         fs::create_directories(dir_ / row.what);
+        const fs::path spill =
+            row.beside ? fs::path(SpillBeside(log.string())) : fs::path(SpillInTemporaryFolder(log.string().c_str()));
         Write(log, Line(1));
         {
             Hold hold(row.kind, log);
             for (int n = 2; n <= 6; ++n) Write(log, Line(n));
-            EXPECT_EQ(KeptLines(), 5u);
+            EXPECT_EQ(Read(spill), Header() + Lines(2, 6));
+            EXPECT_EQ(TallyOf(log.string().c_str()).inMemory, 0u);
         }
         EXPECT_EQ(Read(log), Line(1));
         Write(log, Line(7));
-        EXPECT_EQ(KeptLines(), 0u);
-        std::string all;
-        for (int n = 1; n <= 7; ++n) all += Line(n);
-        EXPECT_EQ(Read(log), all);
+        EXPECT_EQ(Read(log), Lines(1, 7));
+        EXPECT_FALSE(fs::exists(spill) && fs::file_size(spill) > 0);
+        fs::remove(spill);
     }
 }
 
-TEST_F(LogBacklog, KeepsTheNewestMebibyte) {
+// A fold that a kill cut short at any instant is completed by the next
+// one, each line once: the header says where in the log it began.
+TEST_F(LogBacklog, InterruptedFoldIsCompletedOnce) {
+    const std::string spilled = Lines(2, 4, 40);
+    struct Row {
+        const char* what;
+        std::size_t inLog;  // bytes of the spill's lines that reached the log
+        bool marked;        // the header tells where the fold began
+    };
+    const Row rows[] = {
+        {"before the header was written", 0, false},
+        {"after the header, before any line", 0, true},
+        {"in the middle of a line", 57, true},
+        {"at a line's end", 40, true},
+        {"after the last line, before the spill was emptied", spilled.size(), true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const fs::path log = dir_ / "statusy.txt";
+        const fs::path spill = SpillBeside(log.string());
+        SpillState state;
+        if (row.marked) state.foldAt = Line(1).size();
+        Put(log, Line(1) + spilled.substr(0, row.inLog));
+        Put(spill, Header(state) + spilled);
+        Write(log, Line(5));
+        EXPECT_EQ(Read(log), Line(1) + spilled + Line(5));
+        SpillBacklog();
+        fs::remove(log);
+        fs::remove(spill);
+    }
+}
+
+// A writer killed in the middle of its line left a fragment: the next line
+// stands on its own.
+TEST_F(LogBacklog, FragmentIsEndedFirst) {
     const fs::path log = dir_ / "statusy.txt";
-    const std::size_t size = 100000;  // ten fit in the limit, eleven do not
+    Put(log, Line(1) + "09.12 17");
+    Write(log, Line(2));
+    EXPECT_EQ(Read(log), Line(1) + "09.12 17\r\n" + Line(2));
+}
+
+// A spill that is held, or read-only, when its log is free again is not
+// overtaken: lines join a spill and come after it, once it can be folded.
+TEST_F(LogBacklog, HeldSpillIsNotOvertaken) {
+    using Kind = Hold::Kind;
+    const Kind kinds[] = {Kind::SharedForReading, Kind::AppendLock};
+    for (const Kind kind : kinds) {
+        const fs::path log = dir_ / "statusy.txt";
+        const fs::path spill = SpillBeside(log.string());
+        Put(spill, Header() + Lines(1, 2));
+        {
+            Hold hold(kind, spill);
+            Write(log, Line(3));
+            Write(log, Line(4));
+            EXPECT_EQ(Read(log), "");
+        }
+        Write(log, Line(5));
+        EXPECT_EQ(Read(log), Lines(1, 5));
+        SpillBacklog();
+        fs::remove(log);
+        fs::remove(spill);
+        fs::remove(SpillInTemporaryFolder(log.string().c_str()));
+    }
+}
+
+// Past kSpillLimit a spill's oldest lines go until half is left, and the
+// header counts them.
+TEST_F(LogBacklog, SpillKeepsItsBound) {
+    const fs::path log = dir_ / "statusy.txt";
+    const fs::path spill = SpillBeside(log.string());
+    const std::size_t size = 1 << 16;
+    const int count = static_cast<int>(kSpillLimit / size);
+    Put(spill, Header() + Lines(1, count, size));
     {
         Hold hold(Hold::Kind::Folder, log);
-        for (int n = 1; n <= 12; ++n) Write(log, Line(n, size));
-        EXPECT_EQ(KeptLines(), kBacklogLimit / size);
+        Write(log, Line(count + 1, size));
     }
-    Write(log, Line(13));
-    std::string all;
-    for (int n = 3; n <= 12; ++n) all += Line(n, size);
-    EXPECT_EQ(Read(log), all + Line(13));
+    const int kept = static_cast<int>(kSpillLimit / 2 / size);
+    SpillState dropped;
+    dropped.dropped = static_cast<uint64_t>(count - kept);
+    const std::string now = Read(spill);
+    EXPECT_EQ(now.substr(0, kSpillHeaderSize), Header(dropped));
+    EXPECT_TRUE(now.substr(kSpillHeaderSize) == Lines(count - kept + 1, count + 1, size));
+    EXPECT_EQ(TallyOf(log.string().c_str()).dropped, dropped.dropped);
 }
 
-// A changed name leaves kept lines for the file they were meant for.
-TEST_F(LogBacklog, KeptLinesKeepTheirFile) {
+// A changed name leaves spilled lines for the file they were meant for.
+TEST_F(LogBacklog, SpilledLinesKeepTheirFile) {
     const fs::path first = dir_ / "statusy.txt", second = dir_ / "inne.txt";
     {
         Hold hold(Hold::Kind::Folder, first);
         Write(first, Line(1));
         Write(second, Line(2));
         EXPECT_EQ(Read(second), Line(2));
-        EXPECT_EQ(KeptLines(), 1u);
     }
     Write(second, Line(3));
-    EXPECT_EQ(Read(first), Line(1));
     EXPECT_EQ(Read(second), Line(2) + Line(3));
-}
-
-// The unload puts kept lines into a spill beside the log, or in the
-// temporary folder; the next load moves them in before its own and
-// removes the spill.
-TEST_F(LogBacklog, SpillsAtUnloadAndMovesTheSpillInLater) {
-    struct Row {
-        const char* what;
-        Hold::Kind kind;
-        const char* name;
-        bool beside;
-    };
-    const Row rows[] = {
-        {"beside the log", Hold::Kind::Folder, "statusy.txt", true},
-        {"in the temporary folder", Hold::Kind::FileForFolder, "nowy/statusy.txt", false},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        const fs::path log = dir_ / row.what / row.name;
-        fs::create_directories(dir_ / row.what);
-        const std::string spill = row.beside ? SpillBeside(log.string()) : SpillInTemporaryFolder(log.string().c_str());
-        if (row.beside) {
-            EXPECT_EQ(fs::path(spill).filename(), "statusy-zalegle.txt");
-        }
-        {
-            Hold hold(row.kind, log);
-            Write(log, Line(1));
-            Write(log, Line(2));
-            SpillBacklog();
-            EXPECT_EQ(KeptLines(), 0u);
-            EXPECT_EQ(Read(spill), Line(1) + Line(2));
-        }
-        Write(log, Line(3));
-        EXPECT_EQ(Read(log), Line(1) + Line(2) + Line(3));
-        EXPECT_FALSE(fs::exists(spill));
-    }
+    Write(first, Line(4));
+    EXPECT_EQ(Read(first), Line(1) + Line(4));
 }
 
 #if !defined(_WIN32)
-// A full disk (here a file size limit): lines wait until there is room, and
-// a backlog cut short in its middle writes none of its lines twice.
+// A full disk (here a file size limit, which holds for the spills too):
+// what no file takes waits in memory; a write cut short in the middle of
+// the lines puts none of them twice, the rest going to the spills; all
+// come in order once there is room.
 TEST_F(LogBacklog, DiskFull) {
     const fs::path log = dir_ / "statusy.txt";
     const pid_t child = fork();
@@ -232,20 +286,21 @@ TEST_F(LogBacklog, DiskFull) {
         };
         limit(0);
         for (int n = 1; n <= 3; ++n) Write(log, Line(n, 100));
-        const bool keptAll = KeptLines() == 3 && Read(log).empty();
+        bool good = TallyOf(log.string().c_str()).inMemory == 3 && Read(log).empty();
         limit(250);  // room for two lines and half the third
         Write(log, Line(4, 100));
-        const bool keptTwo = KeptLines() == 2 && Read(log) == Line(1, 100) + Line(2, 100);
+        good = good && TallyOf(log.string().c_str()).inMemory == 0 && Read(log) == Lines(1, 2, 100) &&
+               Read(SpillBeside(log.string())) == Header() + Line(3, 100);
         limit(RLIM_INFINITY);
         Write(log, Line(5, 100));
-        _exit(keptAll && keptTwo && KeptLines() == 0 ? 0 : 1);
+        good = good && TallyOf(log.string().c_str()).inMemory == 0;
+        _exit(good ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    std::string all;
-    for (int n = 1; n <= 5; ++n) all += Line(n, 100);
-    EXPECT_EQ(Read(log), all);
+    EXPECT_EQ(Read(log), Lines(1, 5, 100));
+    fs::remove(SpillInTemporaryFolder(log.string().c_str()));
 }
 #endif
 

@@ -8,6 +8,8 @@
 #include <sstream>
 
 #include "recorder/append_file.h"
+#include "recorder/log_backlog.h"
+#include "recorder/spill_file.h"
 #include "recorder/status_log.h"
 #include "settings/columns.h"
 #include "tools/host_emulator/pages_html.h"
@@ -67,6 +69,27 @@ uint64_t CountLines(const std::string& utf8) {
 }
 
 }  // namespace
+
+// The lines waiting in the spills of the log `utf8` (beside it and in the
+// temporary folder), and how many their headers count as dropped.
+EmulatedHost::Waiting EmulatedHost::SpilledFor(const std::string& utf8) const {
+    Waiting waiting;
+    const std::string cp1250 = codepage_.ToCp1250(utf8).value_or(utf8);
+    for (const std::string& spill : {plumeta::SpillBeside(cp1250), plumeta::SpillInTemporaryFolder(cp1250.c_str())}) {
+        if (spill.empty()) continue;
+        const std::string name = codepage_.ToUtf8(spill);
+        std::ifstream in(std::filesystem::u8path(name), std::ios::binary);
+        char head[plumeta::kSpillHeaderSize];
+        if (!in.read(head, sizeof head)) continue;
+        if (const auto state = plumeta::ReadSpillHeader(std::string_view(head, sizeof head))) {
+            waiting.dropped += state->dropped;
+            waiting.lines += CountLines(name) - 1;
+        } else {
+            waiting.lines += CountLines(name);
+        }
+    }
+    return waiting;
+}
 
 std::string EmulatedHost::Shown(const std::string& cp1250) const {
     std::string shown = "\"";
@@ -332,7 +355,10 @@ void EmulatedHost::StatusChange(uint32_t id, const Directive& d) {
     const std::string log = LogFileFor(id, d.row);
     if (!log.empty()) {
         auto [tally, first] = tallies_.try_emplace(log);
-        if (first) tally->second.linesBefore = CountLines(log);
+        if (first) {
+            tally->second.linesBefore = CountLines(log);
+            tally->second.spilledBefore = SpilledFor(log);
+        }
         ++tally->second.changes;
     }
     plumeta::StatusChangeRecord change{};
@@ -600,12 +626,20 @@ void EmulatedHost::PrintSummary(const std::string& logFolder) {
         std::string said;
         auto tally = tallies_.find(name);
         if (tally != tallies_.end()) {
+            // Every line of the run's changes and of the spills it found is
+            // in the log, in a spill, dropped, or nowhere on disk.
+            const Tally& t = tally->second;
             const uint64_t now = CountLines(log.u8string());
-            const uint64_t added = now > tally->second.linesBefore ? now - tally->second.linesBefore : 0;
-            const uint64_t changes = tally->second.changes;
-            said = "; this run added " + std::to_string(added) + ", and of its " +
-                   Counted(changes, "change", "changes") + " " +
-                   std::to_string(changes > added ? changes - added : 0) + " not (yet) in the file";
+            const uint64_t gained = now > t.linesBefore ? now - t.linesBefore : 0;
+            const Waiting spilled = SpilledFor(name);
+            const uint64_t dropped = spilled.dropped > t.spilledBefore.dropped ? spilled.dropped - t.spilledBefore.dropped : 0;
+            const uint64_t accounted = gained + spilled.lines + dropped;
+            const uint64_t all = t.changes + t.spilledBefore.lines;
+            said = "; of this run's " + Counted(t.changes, "change", "changes") + " and " +
+                   std::to_string(t.spilledBefore.lines) + " spilled before: " + std::to_string(gained) +
+                   " written, " + std::to_string(spilled.lines) + " waiting in a spill, " +
+                   std::to_string(all > accounted ? all - accounted : 0) + " in memory or lost, " +
+                   std::to_string(dropped) + " dropped";
         }
         ReadBack(log.u8string(), "log file " + name, said);
     }

@@ -116,10 +116,16 @@ private:
     Listing spoken_, warnings_;
     // Files held as another program would (UTF-8 name -> handle or descriptor).
     std::map<std::string, intptr_t> held_;
-    // Per log file (UTF-8 name): its lines before the run's first change to
-    // it, and how many changes the run sent it.
+    // Per log file (UTF-8 name): its lines and its spills' before the run's
+    // first change to it, and how many changes the run sent it.
+    struct Waiting {
+        uint64_t lines = 0;
+        uint64_t dropped = 0;
+    };
+    Waiting SpilledFor(const std::string& utf8) const;
     struct Tally {
         uint64_t linesBefore = 0;
+        Waiting spilledBefore;
         uint64_t changes = 0;
     };
     std::map<std::string, Tally> tallies_;

@@ -1,0 +1,61 @@
+#include "recorder/spill_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace plumeta {
+namespace {
+
+std::string Bytes(const SpillHeader& header) {
+    return std::string(reinterpret_cast<const char*>(&header), sizeof header);
+}
+
+TEST(SpillFile, HeaderImage) {
+    SpillState state;
+    EXPECT_EQ(Bytes(MakeSpillHeader(state)),
+              "#plumeta-zalegle od=-------------------- usuniete=0000000000 przesuw=--------------------\r\n");
+    state.foldAt = 1234;
+    state.dropped = 56;
+    state.shiftFrom = UINT64_MAX;
+    const std::string image = Bytes(MakeSpillHeader(state));
+    EXPECT_EQ(image,
+              "#plumeta-zalegle od=00000000000000001234 usuniete=0000000056 przesuw=18446744073709551615\r\n");
+    const std::optional<SpillState> back = ReadSpillHeader(image + "01.02 03:04.05 Ania(1@GG)\r\n");
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->foldAt, 1234u);
+    EXPECT_EQ(back->dropped, 56u);
+    EXPECT_EQ(back->shiftFrom, UINT64_MAX);
+}
+
+// Anything else is lines only.
+TEST(SpillFile, NotAHeader) {
+    const std::string good = Bytes(MakeSpillHeader({}));
+    const struct {
+        std::size_t at;
+        char byte;
+    } edits[] = {{0, '!'}, {18, 'x'}, {25, '7'}, {55, '-'}, {55, 'a'}, {88, '9'}, {89, '\n'}};
+    for (const auto& edit : edits) {
+        std::string bad = good;
+        bad[edit.at] = edit.byte;
+        EXPECT_FALSE(ReadSpillHeader(bad)) << edit.at;
+    }
+    EXPECT_FALSE(ReadSpillHeader(good.substr(0, good.size() - 1)));
+    EXPECT_FALSE(ReadSpillHeader("01.02 03:04.05 Ania(1@GG)\r\n"));
+}
+
+// No log can be called like a spill: every log's name ends in ".txt".
+TEST(SpillFile, Names) {
+    EXPECT_EQ(SpillBeside("statusy.txt"), "statusy-zalegle.log");
+    EXPECT_EQ(SpillBeside("C:\\logi\\statusy-zalegle.txt"), "C:\\logi\\statusy-zalegle-zalegle.log");
+    EXPECT_EQ(SpillBeside("bez"), "bez-zalegle.log");
+    const std::string temporary = SpillInFolder("/tmp/", "logi/statusy.txt", "/home/a/logi/statusy.txt");
+    EXPECT_EQ(temporary.substr(0, 21), "/tmp/statusy-zalegle-");
+    EXPECT_EQ(temporary.size(), 21u + 8 + 4);
+    EXPECT_EQ(temporary.substr(29), ".log");
+    EXPECT_NE(temporary, SpillInFolder("/tmp/", "logi/statusy.txt", "/home/b/logi/statusy.txt"));
+    EXPECT_EQ(SpillInFolder("", "statusy.txt", "/statusy.txt"), "");
+}
+
+}  // namespace
+}  // namespace plumeta
