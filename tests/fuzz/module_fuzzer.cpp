@@ -8,11 +8,10 @@
 // - nothing escapes the entry; a status record shorter than 34 bytes makes
 //   no host call;
 // - each status message's line is built independently below (its own word
-//   tables, its own stamp); while the log file can be written, every line
-//   built stands in it exactly once and in order, as soon as it is built;
-//   while it cannot (the host makes it come and go: a folder at its name,
-//   a file where its folder should be), lines wait, the oldest dropped past
-//   the backlog's limit, and come before the next line once it can;
+//   tables, its own stamp); after every message every line built stands
+//   exactly once and in order in the log file and then its spills (beside
+//   it, in the temporary folder), while the host makes the log come and
+//   go (a folder at its name, a file where its folder should be);
 // - every appended line ends in CR LF and holds no other CR, LF or 0x1A;
 // - every ext string is one Display entry or empty;
 // - no leak (LeakSanitizer).
@@ -39,6 +38,8 @@
 #include <vector>
 
 #include "host/host_link.h"
+#include "codepage/codepage.h"
+#include "recorder/append_file.h"
 #include "recorder/log_backlog.h"
 
 extern "C" int32_t PLUMETA_HOSTCALL IMessageProc(plumeta::MessageRecord* message);
@@ -485,35 +486,34 @@ std::string Stamp(std::time_t moment) {
     return stamp;
 }
 
-// The input's log file and what must stand in it: the lines the module
-// keeps while it cannot be written, modelled on its backlog.
+// The input's log file and its spills, and what must stand in them: every
+// line built, exactly once and in order, in the log and then in the spill
+// beside it and the one in the temporary folder, after every message.
 struct LogModel {
     const LogName* name = nullptr;
     bool blocked = false;
     bool exact = true;             // false once a line's text cannot be foreseen
-    std::string checked;           // the file's bytes as last checked
-    std::vector<ExpectedLine> kept, due;  // waiting; written since the last check
-    std::size_t keptBytes = 0;
+    std::vector<ExpectedLine> made;
     std::set<std::string> stamps;  // every stamp a line could carry
 
     static std::size_t Size(const ExpectedLine& line) { return line.before.size() + 15 + line.after.size(); }
-    void Add(const ExpectedLine& line) {
-        kept.push_back(line);
-        keptBytes += Size(line);
-        while (keptBytes > plumeta::kBacklogLimit && kept.size() > 1) {
-            keptBytes -= Size(kept.front());
-            kept.erase(kept.begin());
-        }
-        if (!blocked) Flush();
+    static std::string Aside(const std::string& path) { return path + ".aside"; }
+    // The spills' names on disk (UTF-8), from the log's Windows-1250 name.
+    static std::vector<std::string> Spills(const LogName& log) {
+        const std::string cp1250 = std::string(log.setting ? log.setting : "") + ".txt";
+        const plumeta::Cp1250Converter codepage;
+        return {codepage.ToUtf8(plumeta::SpillBeside(cp1250)),
+                codepage.ToUtf8(plumeta::SpillInTemporaryFolder(cp1250.c_str()))};
     }
-    void Flush() {
-        due.insert(due.end(), kept.begin(), kept.end());
-        kept.clear();
-        keptBytes = 0;
+    static void Clear(const LogName& log) {
+        std::filesystem::remove_all(log.file);
+        std::filesystem::remove_all(Aside(log.file));
+        for (const std::string& spill : Spills(log)) std::filesystem::remove(spill);
     }
+    void Add(const ExpectedLine& line) { made.push_back(line); }
     // Folders stand in the way: the file (or its folder) moves aside meanwhile.
     void Block(bool block) {
-        const std::string blocker = name->blocker, aside = blocker + ".aside";
+        const std::string blocker = name->blocker, aside = Aside(blocker);
         const bool folderOfName = blocker != name->file;
         if (block == blocked) return;
         if (block) {
@@ -529,21 +529,31 @@ struct LogModel {
         }
         blocked = block;
     }
-    void Check() {
-        if (blocked) return;
-        const std::string now = ReadFile(name->file);
-        if (now.compare(0, checked.size(), checked) != 0) Fail("the log file was rewritten");
-        const std::string appended = now.substr(checked.size());
+    // What the log holds now, wherever it stands aside.
+    std::string LogNow() const {
+        if (!blocked) return ReadFile(name->file);
+        if (std::string(name->blocker) == name->file) return ReadFile(Aside(name->file).c_str());
+        const std::string inFolder = Aside(name->blocker) + std::string(name->file).substr(std::strlen(name->blocker));
+        return ReadFile(inFolder.c_str());
+    }
+    void Check() const {
+        std::string all = LogNow();
+        for (const std::string& spill : Spills(*name)) {
+            const std::string lines = ReadFile(spill.c_str());
+            if (lines.empty()) continue;
+            if (!plumeta::ReadSpillHeader(lines)) Fail("a spill without its header", spill);
+            all += lines.substr(plumeta::kSpillHeaderSize);
+        }
         std::size_t at = 0, count = 0;
-        while (at < appended.size()) {
-            const std::size_t end = appended.find("\r\n", at);
+        while (at < all.size()) {
+            const std::size_t end = all.find("\r\n", at);
             if (end == std::string::npos) Fail("a line without CR LF", name->file);
-            const std::string line = appended.substr(at, end + 2 - at);
+            const std::string line = all.substr(at, end + 2 - at);
             if (line.find_first_of("\r\n\x1A") != line.size() - 2) Fail("CR, LF or 0x1A inside a line");
             at = end + 2;
             if (!exact) continue;
-            if (count >= due.size()) Fail("a line nobody asked for, or twice", line.substr(0, 280));
-            const ExpectedLine& want = due[count++];
+            if (count >= made.size()) Fail("a line nobody asked for, or twice", line.substr(0, 280));
+            const ExpectedLine& want = made[count++];
             const std::size_t stampAt = want.before.size();
             if (line.size() != Size(want) || line.compare(0, stampAt, want.before) != 0 ||
                 line.compare(stampAt + 15, std::string::npos, want.after) != 0 ||
@@ -552,9 +562,7 @@ struct LogModel {
                                              "\ngot:  " + line.substr(0, 280));
             }
         }
-        if (exact && count != due.size()) Fail("a line is missing", name->file);
-        due.clear();
-        checked = now;
+        if (exact && count != made.size()) Fail("a line is missing", name->file);
     }
 };
 
@@ -586,10 +594,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     MakeWorld(in, host.world);
     std::filesystem::remove_all("missing");
     std::filesystem::remove_all("missing.aside");
-    for (const LogName& name : kLogNames) {
-        std::filesystem::remove_all(name.file);
-        std::filesystem::remove_all(std::string(name.file) + ".aside");
-    }
+    for (const LogName& name : kLogNames) LogModel::Clear(name);
     LogModel log;
     log.name = host.world.logName;
     // Start linked to the host.
@@ -627,11 +632,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         for (const ExpectedLine& line : host.expected) log.Add(line);
         log.Check();
     }
-    // The file back for good: the next line would bring what waits, and
-    // so does the module's unload.
+    // The file back for good, and the module's unload: nothing moves.
     log.Block(false);
     plumeta::SpillBacklog();
-    log.Flush();
     log.Check();
     host.pending.clear();
     return 0;
