@@ -262,6 +262,27 @@ uint64_t DropOldest(AppendSession& spill, SpillState& state, std::string& buffer
     return dropped;
 }
 
+// A spill that does not end in a line end holds a fragment of a line whose
+// writer was killed before it could report it: it is cut off, so that
+// nothing torn reaches the log.
+void CutFragment(AppendSession& spill, uint64_t body, std::string& buffer) {
+    const int64_t size = spill.Size();
+    char last = '\n';
+    if (size <= int64_t(body) || !spill.ReadAt(uint64_t(size - 1), &last, 1) || last == '\n') return;
+    buffer.resize(64 << 10);
+    for (uint64_t end = uint64_t(std::max<int64_t>(size, 0)); end > body;) {
+        const std::size_t take = std::min<uint64_t>(buffer.size(), end - body);
+        if (!spill.ReadAt(end - take, &buffer[0], take)) return;
+        const std::size_t lineEnd = std::string_view(buffer.data(), take).rfind('\n');
+        if (lineEnd != std::string_view::npos) {
+            if (end - take + lineEnd + 1 != uint64_t(size)) spill.CutTo(end - take + lineEnd + 1);
+            return;
+        }
+        end -= take;
+        if (end == body) spill.CutTo(body);
+    }
+}
+
 // The header of a spill about to be read or written, with any interrupted
 // shift finished; nothing when the file holds lines only.
 std::optional<SpillState> Prepare(AppendSession& spill, std::string& buffer) {
@@ -275,6 +296,7 @@ std::optional<SpillState> Prepare(AppendSession& spill, std::string& buffer) {
 std::size_t AppendToSpill(AppendSession& spill, LogSlot& slot, std::string_view lines) {
     std::string buffer;
     std::optional<SpillState> state = Prepare(spill, buffer);
+    CutFragment(spill, state ? kSpillHeaderSize : 0, buffer);
     const int64_t size = spill.Size();
     if (size < 0) return 0;
     if (size == 0) {
@@ -344,9 +366,16 @@ bool FoldOne(AppendSession& log, AppendSession& spill) {
         for (uint64_t at = body + done; at < uint64_t(size);) {
             std::size_t take = std::min<uint64_t>(kChunk, uint64_t(size) - at);
             if (!spill.ReadAt(at, &buffer[0], take)) return false;
-            // Whole lines at a time, so that a short write stops at a line's end.
+            // Whole lines at a time, so that a short write stops at a line's
+            // end; a fragment at the very end (a writer killed in the middle
+            // of a line it never reported) is left out.
+            const bool last = at + take == uint64_t(size);
             const std::size_t lineEnd = std::string_view(buffer.data(), take).rfind('\n');
-            if (at + take < uint64_t(size) && lineEnd != std::string_view::npos) take = lineEnd + 1;
+            if (lineEnd != std::string_view::npos) {
+                take = lineEnd + 1;
+            } else if (last) {
+                break;
+            }
             if (log.Append(std::string_view(buffer.data(), take), &end) != take) return false;
             at += take;
         }

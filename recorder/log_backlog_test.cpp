@@ -201,13 +201,24 @@ TEST_F(LogBacklog, InterruptedFoldIsCompletedOnce) {
     }
 }
 
-// A writer killed in the middle of its line left a fragment: the next line
-// stands on its own.
-TEST_F(LogBacklog, FragmentIsEndedFirst) {
+// A writer killed in the middle of its line left a fragment. In the log,
+// which other programs write too, it is ended: the next line stands on its
+// own. In a spill it is a line never reported: it is left out.
+TEST_F(LogBacklog, FragmentsAreEndedOrLeftOut) {
     const fs::path log = dir_ / "statusy.txt";
+    const fs::path spill = SpillBeside(log.string());
     Put(log, Line(1) + "09.12 17");
     Write(log, Line(2));
     EXPECT_EQ(Read(log), Line(1) + "09.12 17\r\n" + Line(2));
+    Put(spill, Header() + Line(3) + "09.12 17");
+    {
+        Hold hold(Hold::Kind::AppendLock, log);
+        Write(log, Line(4));
+    }
+    EXPECT_EQ(Read(spill), Header() + Line(3) + Line(4));
+    std::ofstream(spill, std::ios::binary | std::ios::app) << "09.12 17";
+    Write(log, Line(5));
+    EXPECT_EQ(Read(log), Line(1) + "09.12 17\r\n" + Lines(2, 5));
 }
 
 // A spill that is held, or read-only, when its log is free again is not
