@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "reader/chunk_reader.h"
+#include "recorder/spill_file.h"
 #include "recorder/status_log.h"
 #include "recorder/status_words.h"
 
@@ -352,6 +353,7 @@ public:
                 ParseContact(line.substr(kStampSize), record_, open, why);
             }
             record_.line = number;
+            record_.spilled = spilled;
             pending_ = true;
             open_ = open;
         } else if (kind == LineKind::Continuation && pending_ && open_) {
@@ -381,6 +383,8 @@ public:
         if (pending_) onRecord_(record_);
         pending_ = false;
     }
+
+    bool spilled = false;  // the lines now come from the log's spill
 
 private:
     const Sink& onRecord_;
@@ -483,11 +487,35 @@ LineKind ParseLine(std::string_view line, LogRecord& record, bool& open, const c
 std::string ReadLog(const std::string& path, int lastYear, const RecordSink& onRecord,
                     const WarningSink& onWarning) {
     if (std::filesystem::is_directory(std::filesystem::u8path(path))) return "is a folder";
+    // The spill beside the log: read after it, its header left out.
+    const std::string spill = SpillBeside(path);
+    std::error_code error;
+    const bool spilled = spill != path && std::filesystem::is_regular_file(std::filesystem::u8path(spill), error) &&
+                         std::filesystem::file_size(std::filesystem::u8path(spill), error) > 0;
     if (lastYear == 0) {
-        const std::optional<int64_t> modified = ModificationTime(path);
+        std::optional<int64_t> modified = ModificationTime(path);
         if (!modified) return "cannot be read";
+        if (spilled) modified = std::max(*modified, ModificationTime(spill).value_or(*modified));
         lastYear = ToLocalTime(*modified).year;
     }
+    const std::string spillNote = " (" + spill + ")";
+    bool inSpill = false;  // while the spill's lines are read
+    const WarningSink warn = [&](uint64_t line, const std::string& why) {
+        onWarning(line, inSpill ? why + spillNote : why);
+    };
+    // Both files' lines, in order; false when the log cannot be read.
+    const auto forEachLine = [&](const WarningSink& sink, auto onLine) {
+        inSpill = false;
+        if (!ForEachLine(path, sink, onLine)) return false;
+        if (!spilled) return true;
+        inSpill = true;
+        ForEachLine(spill, sink, [&](std::string_view line, uint64_t n) {
+            if (n == 1 && ReadSpillHeader(std::string(line) + "\r\n")) return;
+            onLine(line, n);
+        });
+        inSpill = false;
+        return true;
+    };
     // The first pass counts the year changes, telling record lines only by
     // their start; the second one reads the records and dates them.
     int changes = 0, previous = 0;
@@ -500,7 +528,7 @@ std::string ReadLog(const std::string& path, int lastYear, const RecordSink& onR
         changes += MonthDay(scratch.time) < previous;
         previous = MonthDay(scratch.time);
     };
-    if (!ForEachLine(path, quiet, count)) return "cannot be read";
+    if (!forEachLine(quiet, count)) return "cannot be read";
 
     int seen = 0;
     previous = 0;
@@ -520,8 +548,15 @@ std::string ReadLog(const std::string& path, int lastYear, const RecordSink& onR
         record.time.year = year;
         onRecord(record);
     };
-    Assembler reading(dated, onWarning);
-    if (!ForEachLine(path, onWarning, [&](std::string_view line, uint64_t n) { reading.Line(line, n); })) {
+    Assembler reading(dated, warn);
+    bool fromSpill = false;
+    if (!forEachLine(warn, [&](std::string_view line, uint64_t n) {
+            if (inSpill != fromSpill) {
+                reading.Finish();  // the log's last record ends with the log
+                fromSpill = reading.spilled = inSpill;
+            }
+            reading.Line(line, n);
+        })) {
         return "cannot be read";
     }
     reading.Finish();

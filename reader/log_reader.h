@@ -59,6 +59,7 @@ struct LogRecord {
     bool described = false;   // whether it has a description, maybe an empty "[]"
     std::string description;  // Windows-1250; lines joined with LF
     uint64_t line = 0;     // where the record starts, 1-based
+    bool spilled = false;  // from the log's spill: made, not yet in the log
 };
 
 enum class LineKind : uint8_t { Record, Continuation, Unplaceable };
@@ -71,9 +72,12 @@ LineKind ParseLine(std::string_view line, LogRecord& record, bool& open, const c
 // Reads the log at `path` (a UTF-8 name) in two streaming passes (the first
 // reads only where records start, and their day and month), calling
 // `onRecord` for each record in order and `onWarning` for each line that
-// cannot be placed. `lastYear` is the last record's year; 0 takes the year of
-// the file's modification time. Answers "" when the file was read, or why it
-// could not be.
+// cannot be placed. The lines of the log's spill beside it (SpillBeside,
+// waiting to be folded in) come after the log's, as records marked
+// `spilled`, numbered by their line in the spill; a warning about one names
+// the spill. `lastYear` is the last record's year; 0 takes the year of the
+// latest modification time of the two. Answers "" when the log was read, or
+// why it could not be.
 using RecordSink = std::function<void(const LogRecord& record)>;
 using WarningSink = std::function<void(uint64_t line, const std::string& why)>;
 std::string ReadLog(const std::string& path, int lastYear, const RecordSink& onRecord,

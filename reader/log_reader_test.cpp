@@ -160,5 +160,32 @@ TEST(LogReader, LongLinesAreCutAt1MiB) {
     std::filesystem::remove(path);
 }
 
+// The log's spill comes after it: its lines dated with the log's (a New
+// Year between them included), marked spilled, numbered in the spill, its
+// header and a fragment left open in the log not joined to it.
+TEST(LogReader, ReadsTheSpillAfterTheLog) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "plumeta-spilled";
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "statusy.txt", std::ios::binary)
+        << "31.12 23:59.00 Ania(1@GG) [otwarty\r\n";
+    std::ofstream(dir / "statusy-zalegle.log", std::ios::binary)
+        << "#plumeta-zalegle od=-------------------- usuniete=0000000000 przesuw=--------------------\r\n"
+           "01.01 00:01.00 Ania(1@GG) [b]\r\nzle\r\n";
+    std::vector<std::string> got;
+    std::vector<std::string> warnings;
+    EXPECT_EQ(ReadLog((dir / "statusy.txt").string(), 2027,
+                      [&](const LogRecord& r) {
+                          got.push_back(std::to_string(r.time.year) + " " + r.description + " " +
+                                        std::to_string(r.line) + (r.spilled ? " spilled" : ""));
+                      },
+                      [&](uint64_t line, const std::string& why) { warnings.push_back(std::to_string(line) + " " + why); }),
+              "");
+    EXPECT_EQ(got, (std::vector<std::string>{"2026 otwarty 1", "2027 b 2 spilled"}));
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_EQ(warnings[0], "3 neither a record nor part of an open description (" +
+                               (dir / "statusy-zalegle.log").string() + ")");
+    std::filesystem::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace plumeta::reader

@@ -117,6 +117,7 @@ void Report::AddSkipped(const std::string& file, uint64_t line, const std::strin
 
 void Report::Add(const LogRecord& record) {
     ++records_;
+    spilled_ += record.spilled;
     if (!first_ || Earlier(record.time, *first_)) first_ = record.time;
     if (!last_ || Earlier(*last_, record.time)) last_ = record.time;
     if (record.kind == RecordKind::Own) {
@@ -195,6 +196,11 @@ std::string Report::Html(const RecordFormatter& format) const {
     }
     html += "<p data-records=\"" + std::to_string(records_) + "\">" + text("Zmian: ") + std::to_string(records_) +
             "</p>\n";
+    if (spilled_) {
+        html += "<p data-spilled=\"" + std::to_string(spilled_) + "\">" +
+                text("Jeszcze nie w dzienniku (czekają w pliku zaległych obok niego): ") + std::to_string(spilled_) +
+                "</p>\n";
+    }
     html += "<p data-skipped=\"" + std::to_string(skippedCount_) + "\">" + text("Pominięte wiersze: ") +
             std::to_string(skippedCount_);
     if (skippedCount_ > skipped_.size()) {

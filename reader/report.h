@@ -88,6 +88,7 @@ private:
     std::vector<std::pair<std::string, std::string>> files_;  // name, problem
     std::vector<std::string> skipped_;
     uint64_t skippedCount_ = 0, records_ = 0;
+    uint64_t spilled_ = 0;  // records from a log's spill, not yet in it
     std::optional<LocalTime> first_, last_;
     std::map<Key, Contact> contacts_;
     std::deque<LogRecord> own_;

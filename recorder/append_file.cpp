@@ -402,8 +402,7 @@ AppendSession::~AppendSession() {
     if (file_ < 0) return;
     // Removed under the lock: a writer waiting for it then finds it gone.
     if (locked_ && remove_ && Size() == 0) unlink(SystemName(path_).c_str());
-    if (locked_) flock(file_, LOCK_UN);
-    close(file_);
+    close(file_);  // frees the lock: no other descriptor shares this open file
 }
 
 int64_t AppendSession::Size() {

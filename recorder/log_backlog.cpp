@@ -67,9 +67,10 @@ long long NowMs() {
 
 uint32_t ThisThread() {
 #if defined(_WIN32)
-    return GetCurrentThreadId();
+    return GetCurrentThreadId();  // read from the thread's own block, no call into the system
 #else
-    return static_cast<uint32_t>(syscall(SYS_gettid));
+    static thread_local const uint32_t id = static_cast<uint32_t>(syscall(SYS_gettid));
+    return id;
 #endif
 }
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -20,6 +21,7 @@
 #include "reader/record_format.h"
 #include "reader/report.h"
 #include "reader/timeline.h"
+#include "recorder/spill_file.h"
 #include "recorder/status_log.h"
 #include "tools/plumeta_log/format_pipeline.h"
 #include "recorder/status_words.h"
@@ -210,9 +212,11 @@ private:
 template <typename OnRecord, typename Finish = void (*)()>
 int ReadAll(const Options& o, Output& out, OnRecord onRecord, Finish finish = [] {}) {
     std::vector<std::string> unreadable;
+    std::deque<std::string> spills;  // where spilled records stand; formatted until finish() is done
     for (const std::string& file : o.files) {
+        const std::string& spill = spills.emplace_back(plumeta::SpillBeside(file));
         const std::string problem = plumeta::reader::ReadLog(
-            file, o.year, [&](const LogRecord& record) { onRecord(record, file); },
+            file, o.year, [&](const LogRecord& record) { onRecord(record, record.spilled ? spill : file); },
             [&](uint64_t line, const std::string& why) {
                 std::fprintf(stderr, "%s:%llu: %s\n", file.c_str(), static_cast<unsigned long long>(line),
                              why.c_str());
