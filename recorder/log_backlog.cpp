@@ -120,6 +120,8 @@ public:
 
     LogSlot slots[kLogSlots];
     uint64_t clock = 0;
+    int64_t minuteFrom = 0, minuteTo = 0;  // [from, to): the moments of `minute`'s minute
+    LocalTime minute;                     // the local time at minuteFrom
     std::deque<Kept> kept;  // in memory, oldest first
     std::size_t keptBytes = 0;
 };
@@ -504,6 +506,23 @@ void WriteLogLine(const char* path, std::string_view line) {
         return;
     }
     if (Place(slot, line) < line.size()) Keep(journal, path, line);
+}
+
+LocalTime LineTime(int64_t moment) {
+    Guard guard(kStateWaitMs);
+    if (!guard.held()) return ToLocalTime(moment);
+    Journal& journal = g_journal;
+    if (moment < journal.minuteFrom || moment >= journal.minuteTo) {
+        const LocalTime local = ToLocalTime(moment);
+        if (local.year == 0 || local.second > 59) return local;
+        journal.minute = local;
+        journal.minuteFrom = moment;
+        journal.minuteTo = moment + (60 - local.second);
+        return local;
+    }
+    LocalTime local = journal.minute;
+    local.second += static_cast<int>(moment - journal.minuteFrom);
+    return local;
 }
 
 LogTally TallyOf(const char* path) {

@@ -5,7 +5,8 @@
 // module, and it lives here and nowhere else: for each of the last
 // kLogSlots log names, its spill names, its writers' turn (append_file.h),
 // whether its lock was found held, and where this process's last line
-// ended; and the lines no file could take (a bounded backlog in memory).
+// ended; the lines no file could take (a bounded backlog in memory); and
+// the local time of the minute the last line was stamped in.
 //
 // - Order: while a log's spill holds lines, no later line goes to the log
 //   before them. Each line first looks at the spill beside the log (one
@@ -37,6 +38,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "recorder/clock.h"
 #include "recorder/spill_file.h"
 
 namespace plumeta {
@@ -49,6 +51,11 @@ constexpr int kStateWaitMs = 200;
 // (NUL-terminated, Windows-1250), or to its spill, or keeps it. Copies what
 // it keeps; nothing is thrown but std::bad_alloc.
 void WriteLogLine(const char* path, std::string_view line);
+
+// The local time of `moment` for a line's stamp, converted once a minute
+// (no time zone changes its offset within a minute): a burst of changes
+// costs one conversion.
+LocalTime LineTime(int64_t moment);
 
 // What this load knows of a log: lines kept in memory now, and lines it
 // dropped (from memory, or the oldest of a full spill).
