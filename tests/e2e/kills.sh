@@ -6,7 +6,9 @@
 #
 # - while the log is held, once 10, 100 and 1,000 changes wait in its spill;
 # - during a fold of a 57 MB spill (the log grows meanwhile), at several
-#   instants: the next run completes the fold without writing a line twice.
+#   instants: the next run completes the fold without writing a line twice;
+# - ending while a second thread logs, the log held and not (on Windows the
+#   process's end stops that thread wherever it is, inside the module too).
 set -u
 work=$(mktemp -d)
 trap 'kill -9 $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
@@ -117,4 +119,30 @@ for delay in 0 0 0.001 0.002 0.003 0.004 0.02 0.08; do
   check "killed ${delay}s into a fold, the log at $at of $full bytes" 800000 || failed=1
 done
 echo "killed during a fold: $cut_short of 8 kills fell inside it; every line came in once, in order"
+
+# Ending while a second thread logs: both threads' lines whole, each in its
+# order, once; then the next run's.
+for held in yes no; do
+  rm -rf logs
+  { cat contact.scenario; [ $held = yes ] && echo 'hold "statusy.txt" read'
+    echo 'background 20000 status 1 64 "t{n}"'; echo 'repeat 2000 status 1 64 "{n}"'; } >threads.scenario
+  "$@" --quiet --workdir logs threads.scenario >run.out 2>&1 || { cat run.out; failed=1; }
+  "$@" --quiet --workdir logs last.scenario >last.out 2>&1 || { cat last.out; failed=1; }
+  LC_ALL=C awk -v held=$held '
+    $0 !~ /^[0-3][0-9]\.[01][0-9] [0-2][0-9]:[0-5][0-9]\.[0-5][0-9] Ania\(123@JABBER\) zmienila status na dostepna \[[^]]*\]\r$/ {
+      printf "threads (held: %s): line %d is not whole: %s\n", held, NR, $0; bad = 1; next }
+    {
+      tag = $0; sub(/.*\[/, "", tag); sub(/\]\r$/, "", tag)
+      if (tag ~ /^[0-9]+$/) { if (tag != n + 1) { printf "threads: [%s] after [%d]\n", tag, n; bad = 1 }; n = tag }
+      else if (tag ~ /^t[0-9]+$/) { if (substr(tag, 2) != t + 1) { printf "threads: [%s] after [t%d]\n", tag, t; bad = 1 }; t = substr(tag, 2) }
+      else if (tag == "koniec") last = NR
+      else { printf "threads: [%s]\n", tag; bad = 1 }
+    }
+    END {
+      if (n != 2000 || last != NR) { printf "threads (held: %s): %d of 2000 lines, [koniec] at %d of %d\n", held, n, last, NR; bad = 1 }
+      else printf "ended while a second thread logged (held: %s): its %d lines and the 2,000 others whole, in order, once\n", held, t
+      exit bad
+    }' logs/statusy.txt || failed=1
+  [ "$(size logs/statusy-zalegle.log)" = 0 ] || { echo "threads: a spill is left"; failed=1; }
+done
 exit $failed

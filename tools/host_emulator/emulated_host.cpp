@@ -6,6 +6,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#if !defined(_WIN32)
+#include <thread>
+#endif
 
 #include "recorder/append_file.h"
 #include "recorder/log_backlog.h"
@@ -450,7 +453,78 @@ void EmulatedHost::Free(const std::string& name) {
     held_.erase(held);
 }
 
+// The module is called from this thread as the host's own: no transcript,
+// no tallies (the scenario's thread keeps those), only the calls.
+void EmulatedHost::RunBackground() {
+    const Directive& d = background_;
+    for (uint32_t i = 1; i <= d.repeat; ++i) {
+        std::string text = d.text.value_or("");
+        for (std::size_t at = text.find(kRepeatCounter); at != std::string::npos; at = text.find(kRepeatCounter, at)) {
+            text.replace(at, sizeof kRepeatCounter - 1, std::to_string(i));
+        }
+        plumeta::StatusChangeRecord change{};
+        change.header.size = plumeta::kStatusChangeRecordSize;
+        change.header.id = plumeta::kMsgContactStatus;
+        change.subject = d.row;
+        change.status = d.column;
+        change.description = d.text ? text.c_str() : nullptr;
+        module_(reinterpret_cast<MessageRecord*>(&change));
+    }
+}
+
+#if defined(_WIN32)
+namespace {
+DWORD WINAPI BackgroundThread(void* host) {
+    static_cast<EmulatedHost*>(host)->RunBackground();
+    return 0;
+}
+}  // namespace
+#endif
+
+void EmulatedHost::StartBackground(const Directive& d) {
+    if (backgroundStarted_) {
+        Line("== a second thread logs already");
+        return;
+    }
+    background_ = d;
+    backgroundStarted_ = true;
+    Line("== a second thread of the host sends " + std::to_string(d.repeat) + " changes meanwhile");
+#if defined(_WIN32)
+    backgroundThread_ = reinterpret_cast<intptr_t>(CreateThread(nullptr, 0, &BackgroundThread, this, 0, nullptr));
+#else
+    backgroundThread_ = reinterpret_cast<intptr_t>(new std::thread([this] { RunBackground(); }));
+#endif
+}
+
+// Linux, where the module's unload at exit would run under the thread,
+// waits for it. On Windows the host ends with it (EndWith).
+EmulatedHost::~EmulatedHost() {
+#if !defined(_WIN32)
+    if (backgroundStarted_) {
+        auto* thread = reinterpret_cast<std::thread*>(backgroundThread_);
+        thread->join();
+        delete thread;
+    }
+#endif
+}
+
+int EmulatedHost::EndWith(int code) {
+#if defined(_WIN32)
+    // The system stops the second thread wherever it is, then unloads the
+    // module, as when a host ends with a thread still logging.
+    if (backgroundStarted_) {
+        std::fflush(nullptr);
+        ExitProcess(static_cast<UINT>(code));
+    }
+#endif
+    return code;
+}
+
 void EmulatedHost::Run(const Directive& d) {
+    if (d.background) {
+        StartBackground(d);
+        return;
+    }
     const std::size_t counter = d.text ? d.text->find(kRepeatCounter) : std::string::npos;
     if (d.repeat == 1 || counter == std::string::npos) {
         for (uint32_t i = 0; i < d.repeat; ++i) RunOnce(d);

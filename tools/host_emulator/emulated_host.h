@@ -27,6 +27,7 @@ public:
     EmulatedHost(plumeta::MessageProc module, Reloader reload, std::FILE* out, bool quiet);
     EmulatedHost(const EmulatedHost&) = delete;
     EmulatedHost& operator=(const EmulatedHost&) = delete;
+    ~EmulatedHost();
 
     // Hands over the interface, asks who the module is, registers its columns
     // (applying their defaults), its icon and its option pages.
@@ -39,6 +40,11 @@ public:
     // The option pages of the latest 22000, with the cell values of that
     // moment, as a static HTML page; false when not written.
     bool WritePagesHtml(const std::string& path) const;
+    // The host's end with exit code `code`: answers it, or, where a second
+    // thread still logs on Windows, ends the process there and then.
+    int EndWith(int code);
+    // The background directive's changes, on the calling thread.
+    void RunBackground();
     // What the module is handling now, for the crash report; always a whole
     // NUL-terminated text.
     const char* current() const { return current_; }
@@ -87,6 +93,11 @@ private:
     plumeta::Cp1250Converter codepage_;
     plumeta::MessageProc module_;
     Reloader reload_;
+    // A second thread's changes (background): what it sends, and the thread.
+    void StartBackground(const Directive& directive);
+    Directive background_;
+    intptr_t backgroundThread_ = 0;
+    bool backgroundStarted_ = false;
     std::FILE* out_;
     bool quiet_;
     plumeta::HostOperations operations_;

@@ -229,16 +229,16 @@ int main(int argc, char** argv) {
     }
     if (!scenario.error().empty()) {  // the file changed since it was checked
         std::fprintf(stderr, "%s\n", scenario.error().c_str());
-        return 2;
+        return host.EndWith(2);
     }
     if (!started) host.StartUp();
     host.PrintSummary(".");
     if (!pagesHtml.empty()) {
         if (!host.WritePagesHtml(pagesHtml)) {
             std::fprintf(stderr, "host emulator: cannot write %s\n", pagesHtml.c_str());
-            return 2;
+            return host.EndWith(2);
         }
         std::printf("option pages: %s\n", pagesShown.c_str());
     }
-    return 0;
+    return host.EndWith(0);
 }

@@ -285,6 +285,17 @@ bool Fill(Directive& d, Fields& f) {
 
 // Reads one directive from `tokens` at `first`. Answers an error, or "".
 std::string Parse(const std::vector<Token>& tokens, std::size_t first, Directive& d) {
+    if (!tokens[first].quoted && tokens[first].value == "background") {
+        Fields count(tokens, first + 1);
+        int64_t times = 0;
+        constexpr const char* usage = "expected: background COUNT status ROW CODE [\"TEXT\"]";
+        if (!count.Number("COUNT", 1, kMaxRepeat, times)) return count.problem() == "missing" ? usage : count.problem();
+        if (first + 2 >= tokens.size() || tokens[first + 2].quoted || tokens[first + 2].value != "status") return usage;
+        const std::string inner = Parse(tokens, first + 2, d);
+        d.repeat = static_cast<uint32_t>(times);
+        d.background = true;
+        return inner;
+    }
     if (!tokens[first].quoted && tokens[first].value == "repeat") {
         Fields count(tokens, first + 1);
         int64_t times = 0;

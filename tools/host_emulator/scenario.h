@@ -28,6 +28,13 @@
 //   show "FILE"                    prints FILE's lines as they are now
 //   reload                         the host frees the module, loads it again
 //                                  and starts it up again
+//   background COUNT status ROW CODE ["TEXT"]
+//                                  a second thread of the host sends the
+//                                  change COUNT times ({n} counts) while the
+//                                  scenario goes on, with no transcript. The
+//                                  host ends with it still logging (Windows:
+//                                  the process's end stops it wherever it
+//                                  is); on Linux the host waits for it first
 //
 // Every contact has the cells the module registered, at their defaults,
 // until the scenario sets them.
@@ -53,6 +60,7 @@ struct Directive {
     int32_t number = 0;   // an integer value, on/off, or lock/read
     std::optional<std::string> text;  // a text value or description (Windows-1250)
     uint32_t repeat = 1;  // how many times it runs
+    bool background = false;  // on a thread of its own
 
     // Whether it changes what the host answers, rather than sending a message.
     bool Configures() const { return kind <= Kind::DefaultLogName; }
