@@ -198,7 +198,7 @@ std::string Report::Html(const RecordFormatter& format) const {
             "</p>\n";
     if (spilled_) {
         html += "<p data-spilled=\"" + std::to_string(spilled_) + "\">" +
-                text("Jeszcze nie w dzienniku (czekają w pliku zaległych obok niego): ") + std::to_string(spilled_) +
+                text("Jeszcze nie w pliku ze statusami (czekają w pliku zaległych obok niego): ") + std::to_string(spilled_) +
                 "</p>\n";
     }
     html += "<p data-skipped=\"" + std::to_string(skippedCount_) + "\">" + text("Pominięte wiersze: ") +
