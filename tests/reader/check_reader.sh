@@ -44,6 +44,21 @@ status=$?
 [ "$(tail -n 1 show.err)" = "no_such.txt: cannot be read" ] || fail "missing file: $(cat show.err)"
 [ "$(wc -l <show.out)" = 3 ] || fail "missing file: the other file's 3 changes, got $(wc -l <show.out)"
 
+# An output that cannot be written, every command: a full disk (/dev/full,
+# and a file size limit), and standard output closed: exit 1 with the reason.
+for command in csv json show last-seen "timeline --day 2026-01-01" report; do
+  for to in full limit closed; do
+    case $to in
+      full) "$@" $command --year 2026 old_style.txt >/dev/full 2>out.err; status=$? ;;
+      limit) (trap '' XFSZ; ulimit -f 1; "$@" $command --year 2026 old_style.txt tricky_names.txt old_style.txt \
+        tricky_names.txt old_style.txt tricky_names.txt >limited.out 2>out.err); status=$? ;;
+      closed) "$@" $command --year 2026 old_style.txt >&- 2>out.err; status=$? ;;
+    esac
+    [ "$status" = 1 ] && grep -q '^plumeta-log: cannot write the output: ' out.err ||
+      fail "$command to a $to output: exit $status, $(tail -n 1 out.err)"
+  done
+done
+
 # report: the facts the page carries for programs (data-*), on a morning
 # whose shares are known: the log covers Monday 08:00-12:00.
 "$@" report --year 2026 --out report.html report.txt 2>report.err || fail "report exit $?"

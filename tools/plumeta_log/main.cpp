@@ -4,6 +4,7 @@
 // dropped on it (given with no command) make the report beside the first,
 // which it then opens.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -189,23 +190,43 @@ std::vector<std::string> Arguments(int argc, char** argv) {
 #endif
 }
 
-// Everything printed goes through here, in large writes.
+// Everything printed goes through here, in large writes; a write that does
+// not go through is remembered, and Close says so.
 class Output {
 public:
     explicit Output(std::FILE* to) : to_(to) {}
-    ~Output() { Flush(); }
+    ~Output() {
+        if (to_) Flush();
+    }
     plumeta::reader::OutText& text() { return *text_; }
     void MaybeFlush() {
         if (text_->size() >= kFlushAt) Flush();
     }
-    void Flush() {
-        std::fwrite(text_->data(), 1, text_->size(), to_);
-        text_->Clear();
+    void Flush() { Write(text_->data(), text_->size()); text_->Clear(); }
+    // Flushes the stream too, so that what follows on standard error comes after.
+    void Sync() {
+        Flush();
+        if (std::fflush(to_) != 0 && !error_) error_ = errno ? errno : EIO;
+    }
+    void Write(const char* bytes, std::size_t size) {
+        if (size > 0 && std::fwrite(bytes, 1, size, to_) != size && !error_) error_ = errno ? errno : EIO;
+    }
+    // Flushes and closes the stream: `status`, or 1 with the reason when any
+    // of the output could not be written.
+    int Close(int status) {
+        Sync();
+        if (std::ferror(to_) && !error_) error_ = EIO;
+        if (std::fclose(to_) != 0 && !error_) error_ = errno ? errno : EIO;
+        to_ = nullptr;
+        if (!error_) return status;
+        std::fprintf(stderr, "plumeta-log: cannot write the output: %s\n", std::strerror(error_));
+        return 1;
     }
 
 private:
     static constexpr std::size_t kFlushAt = 60000;  // within OutText's own room
     std::FILE* to_;
+    int error_ = 0;  // of the first write that did not go through
     // On the heap, made once: 64 KiB is too much for the stack.
     std::unique_ptr<plumeta::reader::OutText> text_{new plumeta::reader::OutText};
 };
@@ -227,8 +248,7 @@ int ReadAll(const Options& o, Output& out, OnRecord onRecord, Finish finish = []
         if (!problem.empty()) unreadable.push_back(file + ": " + problem);
     }
     finish();
-    out.Flush();
-    std::fflush(stdout);
+    out.Sync();
     for (const std::string& problem : unreadable) std::fprintf(stderr, "%s\n", problem.c_str());
     return unreadable.empty() ? 0 : 1;
 }
@@ -330,7 +350,7 @@ bool WriteWhole(const std::string& path, const std::string& content) {
 int Emit(const Options& o, Output& out, const std::string& content, int status) {
     if (o.out.empty()) {
         out.Flush();
-        std::fwrite(content.data(), 1, content.size(), stdout);
+        out.Write(content.data(), content.size());
         return status;
     }
     if (!WriteWhole(o.out, content)) {
@@ -534,9 +554,9 @@ int main(int argc, char** argv) {
     if (!problem.empty()) return Usage(problem);
 
     Output out(stdout);
-    if (o.command == "last-seen") return LastSeen(o, format, out);
-    if (o.command == "timeline") return Timeline(o, format, out);
-    if (o.command == "report") return Report(o, format, out);
+    if (o.command == "last-seen") return out.Close(LastSeen(o, format, out));
+    if (o.command == "timeline") return out.Close(Timeline(o, format, out));
+    if (o.command == "report") return out.Close(Report(o, format, out));
     const bool csv = o.command == "csv", json = o.command == "json";  // asked once, not per record
     if (csv) format.AppendCsvHeader(out.text());
     FormatPipeline pipeline([&](const LogRecord& record, const std::string& file) {
@@ -549,10 +569,10 @@ int main(int argc, char** argv) {
         }
         out.MaybeFlush();
     });
-    return ReadAll(
+    return out.Close(ReadAll(
         o, out,
         [&](const LogRecord& record, const std::string& file) {
             if (Passes(o, record)) pipeline.Add(record, file);
         },
-        [&] { pipeline.Finish(); });
+        [&] { pipeline.Finish(); }));
 }
