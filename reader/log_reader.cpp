@@ -6,6 +6,7 @@
 #endif
 
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -457,6 +458,18 @@ std::optional<int64_t> ModificationTime(const std::string& path) {
 
 int MonthDay(const LocalTime& time) { return time.month * 100 + time.day; }
 
+constexpr int kLeapDay = 229;  // 29.02 as MonthDay gives it
+
+// A run of consecutive 29.02 records, as the first pass saw it: within one
+// year the month-days only grow, so a year has at most one.
+struct LeapRun {
+    int64_t changes;   // year changes up to and including its first record
+    int before;        // the month-day of the record before it, 0 for none
+    int next;          // of the record after it, 0 for none
+    int delta = 0;     // how leaving it out changes the year changes before it
+    bool removed = false;
+};
+
 // The years a record may fall in: four digits, and no year 0.
 constexpr int kFirstYear = 1, kLastYear = 9999;
 
@@ -517,35 +530,73 @@ std::string ReadLog(const std::string& path, int lastYear, const RecordSink& onR
         return true;
     };
     // The first pass counts the year changes, telling record lines only by
-    // their start; the second one reads the records and dates them.
-    int changes = 0, previous = 0;
+    // their start, and notes each run of 29.02 records; the second one reads
+    // the records and dates them.
+    int64_t changes = 0;
+    int previous = 0;
+    std::deque<LeapRun> runs;
+    uint64_t runsLeftOut = 0;  // from the front of `runs`: too old to matter
     const WarningSink quiet = [](uint64_t, const std::string&) {};
     std::string scratchLine;
     LogRecord scratch;
     const auto count = [&](std::string_view raw, uint64_t) {
         bool open = false;
         if (ClassifyRaw(raw, scratchLine, scratch, open) != LineKind::Record) return;
-        changes += MonthDay(scratch.time) < previous;
-        previous = MonthDay(scratch.time);
+        const int monthDay = MonthDay(scratch.time);
+        changes += monthDay < previous;
+        if (monthDay == kLeapDay && previous != kLeapDay) {
+            runs.push_back(LeapRun{changes, previous, 0});
+            // A run this many year changes before the end falls before the
+            // year 1 whatever the last year: it is left out either way.
+            while (changes - runs.front().changes > kLastYear) {
+                runs.pop_front();
+                ++runsLeftOut;
+            }
+        } else if (previous == kLeapDay && monthDay != kLeapDay && !runs.empty()) {
+            runs.back().next = monthDay;
+        }
+        previous = monthDay;
     };
     if (!forEachLine(quiet, count)) return "cannot be read";
+    // A 29.02 that falls in no leap year is skipped and moves no year, as if
+    // it were not there: from the last run back, each such run's removal
+    // changes the year changes before it by `delta`.
+    int64_t adjust = 0;
+    for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+        const int64_t year = lastYear - (changes - run->changes + adjust);
+        if (year < kFirstYear || year > kLastYear || IsLeapYear(static_cast<int>(year))) continue;
+        const auto drop = [](int later, int earlier) { return later && earlier && later < earlier; };
+        run->removed = true;
+        run->delta = drop(run->next, run->before) - drop(kLeapDay, run->before) - drop(run->next, kLeapDay);
+        adjust += run->delta;
+    }
 
-    int seen = 0;
+    int64_t seen = 0;
     previous = 0;
+    uint64_t runOrdinal = 0;
+    const LeapRun* inRun = nullptr;  // the run the records now belong to
     const Sink dated = [&](LogRecord& record) {
-        seen += MonthDay(record.time) < previous;
-        previous = MonthDay(record.time);
+        const int monthDay = MonthDay(record.time);
+        seen += monthDay < previous;
+        if (monthDay == kLeapDay && previous != kLeapDay) {
+            const uint64_t at = runOrdinal++;
+            inRun = at >= runsLeftOut && at - runsLeftOut < runs.size() ? &runs[at - runsLeftOut] : nullptr;
+        } else if (monthDay != kLeapDay && inRun) {
+            if (inRun->removed) adjust -= inRun->delta;  // no longer after this record
+            inRun = nullptr;
+        }
+        previous = monthDay;
         // Counted as a record either way: both passes date the others alike.
-        const int year = lastYear - (changes - seen);
+        const int64_t year = lastYear - (changes - seen + adjust - (inRun && inRun->removed ? inRun->delta : 0));
         if (year < kFirstYear || year > kLastYear) {
             onWarning(record.line, "falls in the year " + std::to_string(year) + ", outside 1 to 9999");
             return;
         }
-        if (record.time.month == 2 && record.time.day == 29 && !IsLeapYear(year)) {
+        if (monthDay == kLeapDay && !IsLeapYear(static_cast<int>(year))) {
             onWarning(record.line, "29.02 falls in " + std::to_string(year) + ", which is no leap year");
             return;
         }
-        record.time.year = year;
+        record.time.year = static_cast<int>(year);
         onRecord(record);
     };
     Assembler reading(dated, warn);

@@ -85,6 +85,16 @@ TEST(Report, HostileLogs) {
          "2026-03-01 10:00:00",
          "1: a stamp of a date or time that cannot be|2: 29.02 falls in 2026, which is no leap year|", ""},
         {"29 February of a leap year", "29.02 10:00.00 A(1@GG) [y]\n", 2028, "2028-02-29 10:00:00", "", ""},
+        {"a skipped 29.02 moves no year",
+         "16.04 10:00.00 A(1@GG) [x]\n29.02 10:00.00 A(1@GG) [y]\n17.04 10:00.00 A(1@GG) [z]\n", 2026,
+         "2026-04-16 10:00:00 2026-04-17 10:00:00", "2: 29.02 falls in 2026, which is no leap year|", ""},
+        {"a skipped 29.02 at the end, and one before a New Year",
+         "30.12 10:00.00 A(1@GG) [w]\n29.02 10:00.00 A(1@GG) [x]\n29.02 11:00.00 A(1@GG) [y]\n"
+         "01.01 10:00.00 A(1@GG) [z]\n29.02 12:00.00 A(1@GG) [v]\n",
+         2027, "2026-12-30 10:00:00 2027-01-01 10:00:00",
+         "2: 29.02 falls in 2026, which is no leap year|3: 29.02 falls in 2026, which is no leap year|"
+         "5: 29.02 falls in 2027, which is no leap year|",
+         ""},
     };
     const std::filesystem::path path = std::filesystem::temp_directory_path() / "plumeta-hostile.txt";
     const Cp1250Converter codepage;
