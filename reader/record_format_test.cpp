@@ -159,5 +159,30 @@ TEST(Timeline, NameOfTheDayOverTheOneBefore) {
     }
 }
 
+// Whoever began the day online has its row, a bar across the day, though
+// they did not change that day; whoever began it unavailable has none.
+TEST(Timeline, OnlineSinceTheDayBefore) {
+    const Cp1250Converter codepage;
+    const RecordFormatter format(codepage);
+    DayTimeline day(2026, 12, 8);
+    LogRecord online = Change(10, 0, 64, "1");
+    online.time.day = 7;
+    online.name = "Ola";
+    online.id = "1";
+    LogRecord away = Change(11, 0, 0, "1");
+    away.time.day = 7;
+    away.name = "Ewa";
+    away.id = "2";
+    day.Add(online);
+    day.Add(away);
+    LogRecord later = Change(23, 0, 34);  // someone else's change ends the log's day
+    later.id = "3";
+    day.Add(later);
+    EXPECT_EQ(day.rows(), 2u);
+    const std::string svg = day.Svg(format);
+    EXPECT_NE(svg.find("Ola: dost\xC4\x99pna 00:00\xE2\x80\x93" "23:00"), std::string::npos);
+    EXPECT_EQ(svg.find(">Ewa<"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace plumeta::reader

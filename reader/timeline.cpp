@@ -93,9 +93,13 @@ DayTimeline::DayTimeline(int year, int month, int day) {
     day_.day = day;
 }
 
+// A contact who changed that day, or who began it in a status that shows
+// (online since the day before, say).
+bool DayTimeline::Drawn(const Row& row) { return !row.changes.empty() || (row.beforeTime && CategoryOf(row.before)); }
+
 std::size_t DayTimeline::rows() const {
-    return static_cast<std::size_t>(std::count_if(
-        rows_.begin(), rows_.end(), [](const auto& row) { return !row.second.changes.empty(); }));
+    return static_cast<std::size_t>(
+        std::count_if(rows_.begin(), rows_.end(), [](const auto& row) { return Drawn(row.second); }));
 }
 
 void DayTimeline::Add(const LogRecord& record) {
@@ -121,7 +125,7 @@ std::string DayTimeline::Svg(const RecordFormatter& format) const {
     // Rows by name, for a picture that reads the same every time.
     std::vector<std::pair<std::string, const Row*>> drawn;
     for (const auto& entry : rows_) {
-        if (!entry.second.changes.empty()) drawn.emplace_back(format.Utf8(entry.second.name), &entry.second);
+        if (Drawn(entry.second)) drawn.emplace_back(format.Utf8(entry.second.name), &entry.second);
     }
     std::sort(drawn.begin(), drawn.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     const int end = lastRecord_ && SameDay(*lastRecord_, day_) ? SecondOfDay(*lastRecord_) : kDaySeconds;

@@ -21,11 +21,12 @@ public:
     DayTimeline(int year, int month, int day);
     // Takes every record; own ones are not contacts and are passed over.
     void Add(const LogRecord& record);
-    // A row for each contact that changed that day, its name at the left and
-    // the 24 hours across; a bar from each change to the next one, or to the
-    // end of the day or of the log; a legend. Texts converted by `format`.
+    // A row for each contact that changed that day or began it in a status
+    // that shows (online since the day before, say), its name at the left
+    // and the 24 hours across; a bar from each change to the next one, or to
+    // the end of the day or of the log; a legend. Texts converted by `format`.
     std::string Svg(const RecordFormatter& format) const;
-    // How many contacts changed that day.
+    // How many rows the day has.
     std::size_t rows() const;
     // The day, at 00:00:00.
     const LocalTime& day() const { return day_; }
@@ -43,6 +44,8 @@ private:
         char beforeGender = 0;
         std::vector<Change> changes;  // that day
     };
+
+    static bool Drawn(const Row& row);
 
     LocalTime day_;
     std::map<ContactKey, Row> rows_;
