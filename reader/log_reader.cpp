@@ -70,7 +70,6 @@ Stamp ReadStamp(std::string_view text, LocalTime& time) {
     return can ? Stamp::Read : Stamp::Impossible;
 }
 
-constexpr char kImpossibleStamp[] = "a stamp of a date or time that cannot be";
 
 constexpr std::string_view kHeVerb = kLogHeVerb;
 constexpr std::string_view kSheVerb = kLogSheVerb;
@@ -169,7 +168,7 @@ std::size_t TagEnd(std::string_view body, std::size_t at, std::string_view& netw
 LineKind ParseContact(std::string_view body, LogRecord& record, bool& open, const char*& why) {
     const std::size_t firstParen = body.find('(');
     if (firstParen == std::string_view::npos) {
-        why = "a stamped line without \"(\"";
+        why = ReasonText(Skip::NoParenthesis);
         return LineKind::Unplaceable;
     }
     std::size_t idEnd = std::string_view::npos, after = 0;
@@ -202,7 +201,7 @@ LineKind ParseContact(std::string_view body, LogRecord& record, bool& open, cons
         record.gender = phrase.gender;
     }
     if (!ReadDescription(body.substr(after + phrase.length), record, open)) {
-        why = "the identifier is followed by neither a status nor a description";
+        why = ReasonText(Skip::NeitherStatusNorDescription);
         return LineKind::Unplaceable;
     }
     return LineKind::Record;
@@ -210,7 +209,7 @@ LineKind ParseContact(std::string_view body, LogRecord& record, bool& open, cons
 
 // `body`: an own line after "Zmianiles status " and its stamp.
 LineKind ParseOwn(std::string_view body, LogRecord& record, bool& open, const char*& why) {
-    why = "an own line not in the form \"na sieci NETWORK na STATUS\"";
+    why = ReasonText(Skip::OwnLineForm);
     if (!StartsWith(body, kOnNetwork)) return LineKind::Unplaceable;
     body.remove_prefix(kOnNetwork.size());
     const std::size_t onStatus = body.find(kOnStatus);
@@ -366,15 +365,15 @@ public:
                 description += '\n';
                 description.append(text);
             } else {
-                onWarning_(number, "the description is longer than 4 MiB; the rest is left out");
+                onWarning_(number, ReasonText(Skip::LongDescription));
             }
         } else {
             bool open = false;
-            const char* why = "neither a record nor part of an open description";
+            const char* why = ReasonText(Skip::NotPlaced);
             if (kind == LineKind::Unplaceable) {
                 ParseLine(line, scratch_, open, why);
             } else if (!pending_) {
-                why = "a line before the first record";
+                why = ReasonText(Skip::BeforeFirstRecord);
             }
             onWarning_(number, why);
         }
@@ -417,7 +416,7 @@ bool ForEachLine(const std::string& path, const WarningSink& onWarning, OnLine o
             line = line.substr(0, kMaxLineSize);
             cut = true;
         }
-        if (cut) onWarning(number, "the line is longer than 1 MiB; the rest is left out");
+        if (cut) onWarning(number, ReasonText(Skip::LongLine));
         cut = false;
         onLine(line, number);
     };
@@ -477,6 +476,13 @@ bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 
 
 }  // namespace
 
+std::string ReasonWithYear(Skip reason, int64_t year) {
+    std::string text = ReasonText(reason);
+    const std::size_t at = text.find("{}");
+    if (at != std::string::npos) text.replace(at, 2, std::to_string(year));
+    return text;
+}
+
 LineKind ParseLine(std::string_view line, LogRecord& record, bool& open, const char*& why) {
     Reset(record);
     open = false;
@@ -490,7 +496,7 @@ LineKind ParseLine(std::string_view line, LogRecord& record, bool& open, const c
     }
     if (stamp == Stamp::None) return LineKind::Continuation;
     if (stamp == Stamp::Impossible) {
-        why = kImpossibleStamp;
+        why = ReasonText(Skip::ImpossibleStamp);
         return LineKind::Unplaceable;
     }
     return record.kind == RecordKind::Own ? ParseOwn(line.substr(body), record, open, why)
@@ -589,11 +595,11 @@ std::string ReadLog(const std::string& path, int lastYear, const RecordSink& onR
         // Counted as a record either way: both passes date the others alike.
         const int64_t year = lastYear - (changes - seen + adjust - (inRun && inRun->removed ? inRun->delta : 0));
         if (year < kFirstYear || year > kLastYear) {
-            onWarning(record.line, "falls in the year " + std::to_string(year) + ", outside 1 to 9999");
+            onWarning(record.line, ReasonWithYear(Skip::YearOutOfRange, year));
             return;
         }
         if (monthDay == kLeapDay && !IsLeapYear(static_cast<int>(year))) {
-            onWarning(record.line, "29.02 falls in " + std::to_string(year) + ", which is no leap year");
+            onWarning(record.line, ReasonWithYear(Skip::NoLeapYear, year));
             return;
         }
         record.time.year = static_cast<int>(year);

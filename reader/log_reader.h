@@ -64,6 +64,35 @@ struct LogRecord {
 
 enum class LineKind : uint8_t { Record, Continuation, Unplaceable };
 
+// Why a line is skipped or cut: the warning's English, and its Polish for
+// the report's page (Windows-1250 once built, like every text of the
+// sources). "{}" stands for a year.
+struct SkipReason {
+    const char* english;
+    const char* polish;
+};
+enum class Skip : uint8_t {
+    NoParenthesis, NeitherStatusNorDescription, OwnLineForm, ImpossibleStamp, LongDescription, NotPlaced,
+    BeforeFirstRecord, LongLine, YearOutOfRange, NoLeapYear,
+};
+inline constexpr SkipReason kSkipReasons[] = {
+    {"a stamped line without \"(\"", "wiersz z datą, ale bez \u201e(\u201d"},
+    {"the identifier is followed by neither a status nor a description",
+     "po identyfikatorze nie ma ani statusu, ani opisu"},
+    {"an own line not in the form \"na sieci NETWORK na STATUS\"",
+     "własny wiersz nie w postaci \u201ena sieci SIEĆ na STATUS\u201d"},
+    {"a stamp of a date or time that cannot be", "data lub godzina, której nie ma"},
+    {"the description is longer than 4 MiB; the rest is left out", "opis dłuższy niż 4 MiB; reszta pominięta"},
+    {"neither a record nor part of an open description", "ani zmiana, ani dalszy ciąg otwartego opisu"},
+    {"a line before the first record", "wiersz przed pierwszą zmianą"},
+    {"the line is longer than 1 MiB; the rest is left out", "wiersz dłuższy niż 1 MiB; reszta pominięta"},
+    {"falls in the year {}, outside 1 to 9999", "wypada w roku {}, poza latami 1\u20139999"},
+    {"29.02 falls in {}, which is no leap year", "29.02 wypada w roku {}, który nie jest przestępny"},
+};
+inline constexpr const char* ReasonText(Skip reason) { return kSkipReasons[static_cast<int>(reason)].english; }
+// A warning's text with a year in place of "{}".
+std::string ReasonWithYear(Skip reason, int64_t year);
+
 // Reads one line (control bytes already left out, without its line end).
 // For a record line fills `record` (but its year and line number) and
 // `open`, whether its description goes on; for an unplaceable one, `why`.

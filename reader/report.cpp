@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <tuple>
 
+#include "reader/collation.h"
+
 namespace plumeta::reader {
 namespace {
 
@@ -67,38 +69,97 @@ std::string DateText(const LocalTime& t) {
 // The page's texts are written here in UTF-8 (the sources are converted to
 // Windows-1250 on the way, so they go back through the formatter).
 constexpr const char* kDayNames[] = {"Pn", "Wt", "Śr", "Cz", "Pt", "So", "Nd"};
+constexpr const char* kWeekdays[] = {"pon.", "wt.", "śr.", "czw.", "pt.", "sob.", "niedz."};
+
+// The heat map's shares in five shades, each at least 1.3:1 in contrast
+// from the next; a covered hour at 0 % is grey, one the log never covered
+// white.
+struct Shade {
+    int upTo;  // percent
+    const char* colour;
+};
+constexpr Shade kShades[] = {{20, "#b3dcbc"}, {40, "#74bf86"}, {60, "#3f9a57"}, {80, "#1f7436"}, {100, "#0b4a1c"}};
+constexpr char kCoveredColour[] = "#eeeeee";
+
+// A number as Polish writes it: groups of three digits from 10 000 on,
+// apart by a no-break space.
+std::string Grouped(uint64_t number) {
+    std::string digits = std::to_string(number);
+    if (digits.size() < 5) return digits;
+    std::string grouped;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+        if (i && (digits.size() - i) % 3 == 0) grouped += "\xC2\xA0";
+        grouped += digits[i];
+    }
+    return grouped;
+}
+
+int Weekday(const LocalTime& t) {  // 0 Monday (1970-01-01 was a Thursday)
+    const int64_t days = DaysFromCivil(t.year, t.month, t.day) + 3;
+    return static_cast<int>(days - FloorDiv(days, 7) * 7);
+}
 
 constexpr char kStyle[] =
     "body{font-family:'DejaVu Sans',Verdana,sans-serif;font-size:14px;margin:1.5em auto;max-width:1100px;"
-    "padding:0 1em;color:#222}"
+    "padding:0 1em;color:#222;overflow-wrap:anywhere}"
     "h1{font-size:1.6em}h2{margin-top:2em;border-bottom:1px solid #ccc}"
-    ".contact{border:1px solid #ddd;border-radius:6px;padding:.6em 1em;margin:1em 0;"
-    "display:grid;grid-template-columns:400px 1fr;gap:.4em 1.5em}"
-    ".contact h3{grid-column:1/3;margin:.2em 0}.contact small{color:#666;font-weight:normal}"
-    ".online{color:#2e9e44;font-weight:bold}.facts p{margin:.2em 0}"
-    "ul{margin:.2em 0;padding-left:1.2em}li time,td time{color:#666;white-space:nowrap}"
-    "pre{background:#f6f6f6;padding:.5em;overflow:auto}"
+    ".contact{border:1px solid #ddd;border-radius:6px;padding:.6em 1em;margin:1em 0;display:grid;"
+    "grid-template-columns:minmax(0,400px) minmax(0,1fr);gap:.4em 1.5em;"
+    "content-visibility:auto;contain-intrinsic-size:auto 320px}"
+    ".contact h3,.contact .up{grid-column:1/-1;margin:.2em 0}.contact small{color:#555;font-weight:normal}"
+    ".up{font-size:.85em}"
+    "@media (max-width:700px){.contact{grid-template-columns:minmax(0,1fr)}}"
+    ".online{color:#1a7a33;font-weight:bold}.facts p{margin:.2em 0}"
+    "ul{margin:.2em 0;padding-left:1.2em}time{white-space:nowrap}li time,td time{color:#555}"
+    ".wide{overflow-x:auto;max-width:100%}"
+    "pre{background:#f6f6f6;padding:.5em;overflow:auto;white-space:pre-wrap}"
     "table{border-collapse:collapse}td,th{border-bottom:1px solid #e4e4e4;padding:.2em .8em;text-align:left}"
-    "details{margin:.5em 0}summary{cursor:pointer;font-weight:bold}svg{max-width:100%;height:auto}"
-    "[hidden]{display:none!important}#find{font-size:1em;padding:.3em;width:20em}"
-    "tr.online td:first-child a{color:#2e9e44;font-weight:bold}a.up{font-size:.7em;font-weight:normal}";
+    "details{margin:.5em 0}summary{cursor:pointer;font-weight:bold}svg{height:auto}.heat{display:block}"
+    ".key{display:inline-block;margin-right:.8em;white-space:nowrap;font-size:.85em}"
+    ".key b{display:inline-block;width:1em;height:1em;vertical-align:-.15em;margin-right:.25em;"
+    "border:1px solid #999}"
+    "[hidden]{display:none!important}#find{font-size:1em;padding:.3em;width:20em;max-width:100%}"
+    "#found{margin-left:.6em}"
+    "tr.online td:first-child a{color:#1a7a33;font-weight:bold}";
 
 // The filter box: shown by the script alone, so that a page without script
-// is whole. Part of a name or identifier, case and Polish letters aside
-// ("lodz" finds "Łódź"): NFD leaves "ł" whole, so it is folded by hand. No
-// "<" in it: the page's only markup is the reader's own.
+// is whole. Part of a name, identifier or description, case and Polish
+// letters aside ("lodz" finds "Łódź"): NFD leaves "ł" whole, so it is
+// folded by hand. Each key press changes only the rows and cards whose
+// state changes, a whole card by one attribute, and says how many match.
+// No "<" in it: the page's only markup is the reader's own.
 constexpr char kFilterScript[] =
     "<script>\n"
     "(function () {\n"
-    "  var box = document.getElementById('find'), items = document.querySelectorAll('[data-find]');\n"
+    "  var box = document.getElementById('find'), found = document.getElementById('found');\n"
+    "  var none = document.getElementById('none');\n"
+    "  var rows = document.querySelectorAll('tr[data-find]'), cards = document.querySelectorAll('section[data-find]');\n"
     "  function fold(s) { return s.toLowerCase().normalize('NFD').replace(/[\\u0300-\\u036f]/g, '')"
     ".replace(/\\u0142/g, 'l'); }\n"
-    "  var keys = Array.prototype.map.call(items, function (e) { return fold(e.getAttribute('data-find')); });\n"
-    "  box.hidden = false;\n"
+    "  var keys = [], shown = [];\n"
+    "  for (var i = 0; i !== cards.length; i++) {\n"
+    "    var about = cards[i].querySelector('.descriptions');\n"
+    "    keys.push(fold(cards[i].getAttribute('data-find') + ' ' + (about ? about.textContent : '')));\n"
+    "    shown.push(true);\n"
+    "  }\n"
+    "  document.getElementById('search').hidden = false;\n"
+    "  function say(n) {\n"
+    "    found.textContent = n === 0 ? 'Nic nie znaleziono' : 'Pasuje: ' + n + ' z ' + cards.length;\n"
+    "    none.hidden = n !== 0;\n"
+    "  }\n"
     "  box.oninput = function () {\n"
-    "    var q = fold(box.value.trim());\n"
-    "    Array.prototype.forEach.call(items, function (e, i) { e.hidden = q !== '' && keys[i].indexOf(q) === -1; });\n"
+    "    var q = fold(box.value.trim()), n = 0;\n"
+    "    for (var i = 0; i !== cards.length; i++) {\n"
+    "      var show = q === '' || keys[i].indexOf(q) !== -1;\n"
+    "      n += show ? 1 : 0;\n"
+    "      if (show === shown[i]) continue;\n"
+    "      shown[i] = show;\n"
+    "      cards[i].hidden = !show;\n"
+    "      if (rows[i]) rows[i].hidden = !show;\n"
+    "    }\n"
+    "    say(n);\n"
     "  };\n"
+    "  say(cards.length);\n"
     "})();\n"
     "</script>\n";
 
@@ -112,7 +173,7 @@ void Report::CountOnline(Contact& contact, int64_t from, int64_t to) {
 void Report::AddFile(const std::string& file, const std::string& problem) { files_.emplace_back(file, problem); }
 
 void Report::AddSkipped(const std::string& file, uint64_t line, const std::string& why) {
-    if (skippedCount_++ < kMaxSkipped) skipped_.push_back(file + ":" + std::to_string(line) + ": " + why);
+    if (skippedCount_++ < kMaxSkipped) skipped_.emplace_back(file + ":" + std::to_string(line) + ": ", why);
 }
 
 void Report::Add(const LogRecord& record) {
@@ -175,13 +236,66 @@ void Report::FinishTimelines() {
     beforeTimelines_.clear();
 }
 
+// The Polish of a warning's text (UTF-8), anything after its reason (the
+// spill's name) kept; the text itself when it is no known reason.
+std::string PolishReason(std::string_view why, const RecordFormatter& format) {
+    for (const SkipReason& reason : kSkipReasons) {
+        const std::string_view english = reason.english;
+        const std::size_t hole = english.find("{}");
+        const std::string_view head = english.substr(0, hole);
+        if (why.substr(0, head.size()) != head) continue;
+        std::string polish = format.Utf8(reason.polish);
+        std::size_t rest = head.size();
+        if (hole != std::string_view::npos) {
+            const std::string_view tail = english.substr(hole + 2);
+            std::size_t digits = rest;
+            while (digits < why.size() && (why[digits] == '-' || (why[digits] >= '0' && why[digits] <= '9'))) ++digits;
+            if (why.substr(digits, tail.size()) != tail) continue;
+            polish.replace(polish.find("{}"), 2, std::string(why.substr(rest, digits - rest)));
+            rest = digits + tail.size();
+        }
+        return polish + std::string(why.substr(rest));
+    }
+    return std::string(why);
+}
+
 std::string Report::Html(const RecordFormatter& format) const {
     auto text = [&](const char* utf8InSource) { return EscapeMarkup(format.Utf8(utf8InSource)); };
     auto from1250 = [&](const std::string& cp1250) { return EscapeMarkup(format.Utf8(cp1250)); };
+    // A moment where a person reads it: its weekday and date, or "dziś" and
+    // "wczoraj"; the full time in its title.
+    const int64_t today = today_ ? DaysFromCivil(today_->year, today_->month, today_->day) : INT64_MIN;
+    auto when = [&](const LocalTime& t) {
+        char clock[8], date[16];
+        std::snprintf(clock, sizeof clock, "%02d:%02d", t.hour, t.minute);
+        const int64_t day = DaysFromCivil(t.year, t.month, t.day);
+        std::string shown;
+        if (day == today) {
+            shown = text("dziś, ");
+        } else if (today != INT64_MIN && day == today - 1) {
+            shown = text("wczoraj, ");
+        } else {
+            std::snprintf(date, sizeof date, "%02d.%02d.%04d", t.day, t.month, t.year);
+            shown = text(kWeekdays[Weekday(t)]) + " " + date + ", ";
+        }
+        return "<time title=\"" + TimeText(t) + "\">" + shown + clock + "</time>";
+    };
+    // "niewidziany" or "niewidziana" by the gender the lines tell.
+    auto neverSeen = [&](char gender, bool capital) {
+        const char* word = gender == 'f' ? "niewidziana" : gender == 'm' ? "niewidziany" : "niewidziany(-a)";
+        std::string shown = text(word);
+        if (capital) shown[0] = 'N';
+        return shown;
+    };
     std::string html;
     html += "<!DOCTYPE html>\n<html lang=\"pl\">\n<head>\n<meta charset=\"utf-8\">\n";
     html += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
-    html += "<title>" + text("Statusy kontaktów") + "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n";
+    // The key's swatches take the shades of the table above.
+    std::string shades = std::string(".s0{background:") + kCoveredColour + "}";
+    for (std::size_t shade = 0; shade < std::size(kShades); ++shade) {
+        shades += ".s" + std::to_string(shade + 1) + "{background:" + kShades[shade].colour + "}";
+    }
+    html += "<title>" + text("Statusy kontaktów") + "</title>\n<style>" + kStyle + shades + "</style>\n</head>\n<body>\n";
     html += "<h1>" + text("Statusy kontaktów") + "</h1>\n";
 
     // What was read.
@@ -192,24 +306,24 @@ std::string Report::Html(const RecordFormatter& format) const {
     }
     html += "</p>\n";
     if (first_) {
-        html += "<p>" + text("Okres: ") + TimeText(*first_) + " \xE2\x80\x93 " + TimeText(*last_) + "</p>\n";
+        html += "<p>" + text("Okres: ") + when(*first_) + " \xE2\x80\x93 " + when(*last_) + "</p>\n";
     }
-    html += "<p data-records=\"" + std::to_string(records_) + "\">" + text("Zmian: ") + std::to_string(records_) +
+    html += "<p data-records=\"" + std::to_string(records_) + "\">" + text("Zmian: ") + Grouped(records_) +
             "</p>\n";
     if (spilled_) {
         html += "<p data-spilled=\"" + std::to_string(spilled_) + "\">" +
-                text("Jeszcze nie w pliku ze statusami (czekają w pliku zaległych obok niego): ") + std::to_string(spilled_) +
+                text("Jeszcze nie w pliku ze statusami (czekają w pliku zaległych obok niego): ") + Grouped(spilled_) +
                 "</p>\n";
     }
     html += "<p data-skipped=\"" + std::to_string(skippedCount_) + "\">" + text("Pominięte wiersze: ") +
-            std::to_string(skippedCount_);
+            Grouped(skippedCount_);
     if (skippedCount_ > skipped_.size()) {
         html += text(" (pierwsze ") + std::to_string(skipped_.size()) + ")";
     }
     html += "</p>\n";
     if (!skipped_.empty()) {
         html += "<pre>\n";
-        for (const std::string& line : skipped_) html += EscapeMarkup(line) + "\n";
+        for (const auto& [where, why] : skipped_) html += EscapeMarkup(where + PolishReason(why, format)) + "\n";
         html += "</pre>\n";
     }
     html += "</section>\n";
@@ -244,11 +358,11 @@ std::string Report::Html(const RecordFormatter& format) const {
     };
     std::stable_sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
         const auto ra = rank(a), rb = rank(b);
-        return ra != rb ? ra > rb : a.name < b.name;
+        return ra != rb ? ra > rb : PolishLess(a.contact->seen.last.name, b.contact->seen.last.name);
     });
 
     // The hours the log covers, grey under the shares; the others white.
-    std::string coveredPath = "<path fill=\"#e8e8e8\" d=\"";
+    std::string coveredPath = std::string("<path fill=\"") + kCoveredColour + "\" d=\"";
     for (int h = 0; h < kWeekHours; ++h) {
         if (covered[h]) coveredPath += Cell(h);
     }
@@ -257,27 +371,28 @@ std::string Report::Html(const RecordFormatter& format) const {
     // The index: a row per contact in the cards' order, those online now
     // standing out; the filter box above it, which the script shows.
     html += "<h2 id=\"index\">" + text("Spis kontaktów") + "</h2>\n";
-    html += "<p><input id=\"find\" type=\"search\" placeholder=\"" + text("Szukaj: imię lub identyfikator") +
-            "\" hidden></p>\n";
-    html += "<table class=\"index\">\n<tr><th>" + text("Kontakt") + "</th><th>" + text("Sieć") + "</th><th>" +
-            text("W sieci") + "</th><th>" + text("Status") + "</th><th>" + text("Zmian") + "</th></tr>\n";
+    html += "<p id=\"search\" hidden><label for=\"find\">" + text("Szukaj (imię, identyfikator lub opis):") +
+            "</label> <input id=\"find\" type=\"search\"><span id=\"found\" role=\"status\" aria-live=\"polite\">"
+            "</span></p>\n<p id=\"none\" hidden>" + text("Nic nie znaleziono.") + "</p>\n";
+    html += "<div class=\"wide\"><table class=\"index\">\n<tr><th>" + text("Kontakt") + "</th><th>" + text("Sieć") +
+            "</th><th>" + text("W sieci") + "</th><th>" + text("Status") + "</th><th>" + text("Zmian") + "</th></tr>\n";
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const ContactSeen& seen = entries[i].contact->seen;
         html += std::string(seen.onlineSince ? "<tr class=\"online\"" : "<tr") + " data-find=\"" +
                 entries[i].find + "\"><td><a href=\"#c" + std::to_string(i + 1) + "\">" +
                 EscapeMarkup(entries[i].name) + "</a></td><td>" + std::string(seen.last.network) + "</td><td>";
         if (seen.onlineSince) {
-            html += text("teraz, od ") + TimeText(*seen.onlineSince);
+            html += text("teraz, od ") + when(*seen.onlineSince);
         } else if (seen.lastSeenOnline) {
-            html += text("ostatnio ") + TimeText(*seen.lastSeenOnline);
+            html += text("ostatnio ") + when(*seen.lastSeenOnline);
         } else {
-            html += text("nie widziany");
+            html += neverSeen(seen.last.gender, false);
         }
         html += "</td><td>" +
                 (seen.last.status ? EscapeMarkup(format.StatusWord(*seen.last.status, seen.last.gender)) : "") +
-                "</td><td>" + std::to_string(seen.changes) + "</td></tr>\n";
+                "</td><td>" + Grouped(seen.changes) + "</td></tr>\n";
     }
-    html += "</table>\n";
+    html += "</table></div>\n";
 
     html += "<h2>" + text("Kontakty") + "</h2>\n";
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -301,54 +416,69 @@ std::string Report::Html(const RecordFormatter& format) const {
         html += " data-heat=\"" + heat + "\">\n";
         html += "<h3>" + EscapeMarkup(e.name) + " <small>(" + from1250(seen.last.id);
         if (!seen.last.network.empty()) html += ", " + std::string(seen.last.network);
-        html += ")</small> <a class=\"up\" href=\"#index\">\xE2\x86\x91 " + text("spis") + "</a></h3>\n<div class=\"facts\">\n";
+        html += ")</small></h3>\n<p class=\"up\"><a href=\"#index\">\xE2\x86\x91 " + text("spis") +
+                "</a></p>\n<div class=\"facts\">\n";
         if (seen.onlineSince) {
-            html += "<p class=\"online\">" + text("W sieci od ") + TimeText(*seen.onlineSince) + "</p>\n";
+            html += "<p class=\"online\">" + text("W sieci od ") + when(*seen.onlineSince) + "</p>\n";
         } else if (seen.lastSeenOnline) {
-            html += "<p>" + text("Ostatnio w sieci: ") + TimeText(*seen.lastSeenOnline) + "</p>\n";
+            html += "<p>" + text("Ostatnio w sieci: ") + when(*seen.lastSeenOnline) + "</p>\n";
         } else {
-            html += "<p>" + text("Nie widziany w sieci") + "</p>\n";
+            html += "<p>" + neverSeen(seen.last.gender, true) + text(" w sieci") + "</p>\n";
         }
         if (seen.last.status) {
             html += "<p>" + text("Status: ") + EscapeMarkup(format.StatusWord(*seen.last.status, seen.last.gender)) +
-                    " (" + TimeText(seen.last.time) + ")</p>\n";
+                    " (" + when(seen.last.time) + ")</p>\n";
         }
-        html += "<p>" + text("Zmian: ") + std::to_string(seen.changes) + "</p>\n";
-        // The week: a row a day, an hour a cell, darker for a larger share.
-        html += "<svg class=\"heat\" viewBox=\"0 0 27 8.2\" width=\"378\" height=\"115\" font-size=\".55\">"
-                "<title>" + text("Udział każdej godziny tygodnia w sieci") + "</title>"
-                "<rect x=\"3\" y=\"1\" width=\"24\" height=\"7\" fill=\"#ffffff\" stroke=\"#dddddd\" "
+        html += "<p>" + text("Zmian: ") + Grouped(seen.changes) + "</p>\n";
+        // The week: a row a day, an hour a cell, darker for a larger share;
+        // each day's shares as the text of its row, and a key below.
+        html += "<div class=\"wide\"><svg class=\"heat\" viewBox=\"0 0 28 8.6\" width=\"392\" height=\"120\" "
+                "font-size=\".8\"><title>" + text("Udział każdej godziny tygodnia w sieci") + "</title>"
+                "<rect x=\"3\" y=\"1.4\" width=\"24\" height=\"7\" fill=\"#ffffff\" stroke=\"#999999\" "
                 "stroke-width=\".05\"/>" + coveredPath;
-        for (int d = 0; d < 7; ++d) {
-            html += "<text x=\"0\" y=\"" + std::to_string(d + 1) + ".75\">" + text(kDayNames[d]) + "</text>";
+        for (int hour = 0; hour < 24; hour += 3) {
+            html += "<text x=\"" + std::to_string(3 + hour) + "\" y=\"1.1\">" + std::to_string(hour) + "</text>";
         }
-        for (int hour = 0; hour < 24; hour += 6) {
-            html += "<text x=\"" + std::to_string(3 + hour) + "\" y=\".7\">" + std::to_string(hour) + "</text>";
-        }
-        for (int level = 1; level <= 10; ++level) {
+        for (std::size_t shade = 0; shade < std::size(kShades); ++shade) {
+            const int from = shade ? kShades[shade - 1].upTo : 0;
             std::string path;
             for (int h = 0; h < kWeekHours; ++h) {
-                if (percent[h] == 0 || (percent[h] + 9) / 10 != level) continue;
-                path += Cell(h);
+                if (percent[h] > from && percent[h] <= kShades[shade].upTo) path += Cell(h);
             }
-            if (!path.empty()) {
-                html += "<path fill=\"#2e9e44\" fill-opacity=\"" + std::to_string(level / 10) + "." +
-                        std::to_string(level % 10) + "\" d=\"" + path + "\"/>";
-            }
+            if (!path.empty()) html += "<path fill=\"" + std::string(kShades[shade].colour) + "\" d=\"" + path + "\"/>";
         }
-        html += "</svg>\n</div>\n<div>\n";
+        for (int d = 0; d < 7; ++d) {
+            std::string shares;
+            for (int hour = 0; hour < 24; ++hour) {
+                const int share = percent[d * 24 + hour];
+                if (share) shares += (shares.empty() ? " " : ", ") + std::to_string(hour) + "\xE2\x80\x93" +
+                                     std::to_string(hour + 1) + " " + std::to_string(share) + " %";
+            }
+            html += "<text x=\"0\" y=\"" + std::to_string(d + 2) + ".1\">" + text(kDayNames[d]) + "</text>"
+                    "<rect x=\"3\" y=\"" + std::to_string(d + 1) + ".4\" width=\"24\" height=\"1\" fill=\"#000000\" "
+                    "fill-opacity=\"0\"><title>" + text(kDayNames[d]) + ":" +
+                    (shares.empty() ? text(" 0 % o każdej godzinie") : shares) + "</title></rect>";
+        }
+        html += "</svg></div>\n<p>";
+        html += "<span class=\"key\"><b class=\"s0\"></b>0 %</span>";
+        for (std::size_t shade = 0; shade < std::size(kShades); ++shade) {
+            html += "<span class=\"key\"><b class=\"s" + std::to_string(shade + 1) + "\"></b>" +
+                    std::to_string(shade ? kShades[shade - 1].upTo + 1 : 1) + "\xE2\x80\x93" +
+                    std::to_string(kShades[shade].upTo) + " %</span>";
+        }
+        html += "</p>\n</div>\n<div>\n";
         const std::deque<Described>& described = e.contact->descriptions;
         if (described.empty()) {
             html += "<p>" + text("Bez opisów") + "</p>\n";
         } else {
             html += "<ul class=\"descriptions\">\n";
             for (auto it = described.rbegin(); it != described.rend(); ++it) {
-                html += "<li data-time=\"" + TimeText(it->time) + "\"><time>" + TimeText(it->time) + "</time> " +
+                html += "<li data-time=\"" + TimeText(it->time) + "\">" + when(it->time) + " " +
                         EscapeMarkup(OneLine(format.Utf8(it->text))) + "</li>\n";
             }
             html += "</ul>\n";
             if (e.contact->olderDescriptions) {
-                html += "<p>" + text("i starszych: ") + std::to_string(e.contact->olderDescriptions) + "</p>\n";
+                html += "<p>" + text("i starszych: ") + Grouped(e.contact->olderDescriptions) + "</p>\n";
             }
         }
         html += "</div>\n</section>\n";
@@ -360,8 +490,15 @@ std::string Report::Html(const RecordFormatter& format) const {
     for (std::size_t i = 0; i < timelines_.size(); ++i) {
         std::string svg = timelines_[i].Svg(format);
         if (svg.compare(0, 5, "<?xml") == 0) svg.erase(0, svg.find('\n') + 1);
-        html += std::string(i == 0 ? "<details open>" : "<details>") + "<summary>" +
-                DateText(timelines_[i].day()) + "</summary>\n" + svg + "</details>\n";
+        const LocalTime& day = timelines_[i].day();
+        const int64_t at = DaysFromCivil(day.year, day.month, day.day);
+        char date[16];
+        std::snprintf(date, sizeof date, "%02d.%02d.%04d", day.day, day.month, day.year);
+        const std::string named = at == today                               ? text("dziś")
+                                  : today != INT64_MIN && at == today - 1 ? text("wczoraj")
+                                                                          : text(kWeekdays[Weekday(day)]);
+        html += std::string(i == 0 ? "<details open>" : "<details>") + "<summary><time title=\"" + DateText(day) +
+                "\">" + named + " " + date + "</time></summary>\n<div class=\"wide\">" + svg + "</div></details>\n";
     }
 
     // The user's own changes, newest first.
@@ -369,15 +506,15 @@ std::string Report::Html(const RecordFormatter& format) const {
     if (own_.empty()) {
         html += "<p>" + text("Brak") + "</p>\n";
     } else {
-        html += "<table class=\"own\">\n<tr><th>" + text("Czas") + "</th><th>" + text("Sieć") + "</th><th>" +
-                text("Status") + "</th><th>" + text("Opis") + "</th></tr>\n";
+        html += "<div class=\"wide\"><table class=\"own\">\n<tr><th>" + text("Czas") + "</th><th>" + text("Sieć") +
+                "</th><th>" + text("Status") + "</th><th>" + text("Opis") + "</th></tr>\n";
         for (auto it = own_.rbegin(); it != own_.rend(); ++it) {
-            html += "<tr><td><time>" + TimeText(it->time) + "</time></td><td>" + std::string(it->network) +
+            html += "<tr><td>" + when(it->time) + "</td><td>" + std::string(it->network) +
                     "</td><td>" + (it->status ? EscapeMarkup(format.StatusWord(*it->status, it->gender)) : "") +
                     "</td><td>" + EscapeMarkup(OneLine(format.Utf8(it->description))) + "</td></tr>\n";
         }
-        html += "</table>\n";
-        if (olderOwn_) html += "<p>" + text("i starszych: ") + std::to_string(olderOwn_) + "</p>\n";
+        html += "</table></div>\n";
+        if (olderOwn_) html += "<p>" + text("i starszych: ") + Grouped(olderOwn_) + "</p>\n";
     }
     html += kFilterScript;
     html += "</body>\n</html>\n";

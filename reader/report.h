@@ -62,6 +62,9 @@ public:
     void FinishTimelines();
 
     std::string Html(const RecordFormatter& format) const;
+    // The day the page is read on: dates on it and the day before read
+    // "dziś" and "wczoraj". Unset: every date is written out.
+    void SetToday(const LocalTime& today) { today_ = today; }
 
 private:
     using Key = LastSeenTable::Key;
@@ -86,10 +89,11 @@ private:
     static void CountOnline(Contact& contact, int64_t from, int64_t to);
 
     std::vector<std::pair<std::string, std::string>> files_;  // name, problem
-    std::vector<std::string> skipped_;
+    std::vector<std::pair<std::string, std::string>> skipped_;  // "FILE:LINE: ", why
     uint64_t skippedCount_ = 0, records_ = 0;
     uint64_t spilled_ = 0;  // records from a log's spill, not yet in it
     std::optional<LocalTime> first_, last_;
+    std::optional<LocalTime> today_;
     std::map<Key, Contact> contacts_;
     std::deque<LogRecord> own_;
     uint64_t olderOwn_ = 0;

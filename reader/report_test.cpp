@@ -167,21 +167,28 @@ TEST(Report, PageAgreesWithItsData) {
     const RecordFormatter format(codepage);
     const std::string html = report.Html(format);
 
-    EXPECT_NE(html.find("Okres: 2026-11-01 08:00:00 \xE2\x80\x93 2026-11-20 09:00:00"), std::string::npos);
+    EXPECT_NE(html.find("Okres: <time title=\"2026-11-01 08:00:00\">niedz. 01.11.2026, 08:00</time> \xE2\x80\x93 "
+                        "<time title=\"2026-11-20 09:00:00\">pt. 20.11.2026, 09:00</time>"),
+              std::string::npos);
     EXPECT_EQ(Count(html, "<li data-time="), kMaxDescriptions);
-    EXPECT_NE(html.find("<li data-time=\"2026-11-02 12:00:00\"><time>2026-11-02 12:00:00</time> opis 3</li>"),
+    EXPECT_NE(html.find("<li data-time=\"2026-11-02 12:00:00\"><time title=\"2026-11-02 12:00:00\">pon. 02.11.2026, "
+                        "12:00</time> opis 3</li>"),
               std::string::npos) << "the oldest of the newest 20";
     EXPECT_EQ(Count(html, "i starszych: 3</p>"), 1u);
     EXPECT_EQ(Count(html, "i starszych"), 1u);
     // Days with contacts' changes: the 20th, the 19th, the 12th to the 8th.
     EXPECT_EQ(Count(html, "<details"), 7u);
-    EXPECT_NE(html.find("<details open><summary>2026-11-20</summary>"), std::string::npos);
-    EXPECT_NE(html.find("<details><summary>2026-11-19</summary>"), std::string::npos);
-    EXPECT_NE(html.find("<details><summary>2026-11-08</summary>"), std::string::npos);
-    EXPECT_EQ(html.find("2026-11-07</summary>"), std::string::npos);
-    EXPECT_EQ(html.find("2026-11-18</summary>"), std::string::npos);
+    EXPECT_NE(html.find("<details open><summary><time title=\"2026-11-20\">pt. 20.11.2026</time></summary>"),
+              std::string::npos);
+    EXPECT_NE(html.find("<details><summary><time title=\"2026-11-19\">czw. 19.11.2026</time></summary>"),
+              std::string::npos);
+    EXPECT_NE(html.find("<details><summary><time title=\"2026-11-08\">niedz. 08.11.2026</time></summary>"),
+              std::string::npos);
+    EXPECT_EQ(html.find("\"2026-11-07\">"), std::string::npos);
+    EXPECT_EQ(html.find("\"2026-11-18\">"), std::string::npos);
 
-    // Each card: a green cell for each nonzero share, in its tenth's shade.
+    // Each card: a shaded cell for each nonzero share (the grey path is the
+    // hours covered), and the link back outside its heading.
     std::size_t cards = 0;
     for (std::size_t at = html.find("<section class=\"contact\""); at != std::string::npos;
          at = html.find("<section class=\"contact\"", at + 1), ++cards) {
@@ -191,23 +198,23 @@ TEST(Report, PageAgreesWithItsData) {
         std::size_t nonzero = 0, shaded = 0;
         for (std::size_t h = 0; h < heat.size(); ++h) nonzero += heat[h] == ':';
         if (heat.compare(0, 4, "all:") == 0) nonzero = heat == "all:0" ? 0 : 168;
-        for (std::size_t p = card.find("fill=\"#2e9e44\""); p != std::string::npos; p = card.find("fill=\"#2e9e44\"", p + 1)) {
-            shaded += Count(card.substr(p, card.find("/>", p) - p), "h1v1h-1z");
+        for (std::size_t p = card.find("<path fill=\"#"); p != std::string::npos; p = card.find("<path fill=\"#", p + 1)) {
+            if (card.compare(p, 20, "<path fill=\"#eeeeee\"") != 0) shaded += Count(card.substr(p, card.find("/>", p) - p), "h1v1h-1z");
         }
         EXPECT_EQ(shaded, nonzero);
         EXPECT_GT(nonzero, 0u);
-        EXPECT_NE(card.find("<a class=\"up\" href=\"#index\">"), std::string::npos);
+        EXPECT_NE(card.find("</h3>\n<p class=\"up\"><a href=\"#index\">"), std::string::npos);
     }
     EXPECT_EQ(cards, 2u);
     // The index: B online now first, then A; each row links to its card.
     const std::size_t index = html.find("<table class=\"index\">");
     ASSERT_NE(index, std::string::npos);
     EXPECT_NE(html.find("<tr class=\"online\" data-find=\"B B\"><td><a href=\"#c1\">B</a></td><td>GG</td><td>teraz, od "
-                        "2026-11-19 09:00:00</td>",
+                        "<time title=\"2026-11-19 09:00:00\">czw. 19.11.2026, 09:00</time></td>",
                         index),
               std::string::npos);
-    EXPECT_NE(html.find("<tr data-find=\"A A\"><td><a href=\"#c2\">A</a></td><td>GG</td><td>ostatnio 2026-11-12 "
-                        "10:00:00</td><td>niedost\xC4\x99pny</td><td>47</td></tr>",
+    EXPECT_NE(html.find("<tr data-find=\"A A\"><td><a href=\"#c2\">A</a></td><td>GG</td><td>ostatnio <time title=\""
+                        "2026-11-12 10:00:00\">czw. 12.11.2026, 10:00</time></td><td>niedost\xC4\x99pny</td><td>47</td></tr>",
                         index),
               std::string::npos);
     EXPECT_NE(html.find("<section class=\"contact\" id=\"c2\" data-find=\"A A\""), std::string::npos);

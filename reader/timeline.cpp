@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "reader/collation.h"
 #include "reader/last_seen.h"
 
 namespace plumeta::reader {
@@ -122,12 +123,16 @@ void DayTimeline::Add(const LogRecord& record) {
 }
 
 std::string DayTimeline::Svg(const RecordFormatter& format) const {
-    // Rows by name, for a picture that reads the same every time.
+    // Rows in Polish alphabetical order, for a picture that reads the same
+    // every time.
     std::vector<std::pair<std::string, const Row*>> drawn;
     for (const auto& entry : rows_) {
-        if (Drawn(entry.second)) drawn.emplace_back(format.Utf8(entry.second.name), &entry.second);
+        if (Drawn(entry.second)) drawn.emplace_back(CollationKey(entry.second.name), &entry.second);
     }
-    std::sort(drawn.begin(), drawn.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::sort(drawn.begin(), drawn.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first < b.first : a.second->name < b.second->name;
+    });
+    for (auto& entry : drawn) entry.first = format.Utf8(entry.second->name);
     const int end = lastRecord_ && SameDay(*lastRecord_, day_) ? SecondOfDay(*lastRecord_) : kDaySeconds;
     const int rowsHeight = static_cast<int>(drawn.size()) * kRowHeight;
     const int legendTop = kTop + rowsHeight + 30;

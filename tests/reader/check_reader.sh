@@ -79,12 +79,12 @@ facts() {
       for (h = 1; h <= 168; h++) if (heat[h] > 0) shown = shown " " (h - 1) ":" heat[h]
       print out " heat" shown
     }
-    /^<li data-time=/ { sub(/^<li data-time="/, ""); sub(/"><time>[^<]*<\/time> /, " "); sub(/<\/li>$/, ""); print "  " $0 }
+    /^<li data-time=/ { sub(/^<li data-time="/, ""); sub(/"><time[^>]*>[^<]*<\/time> /, " "); sub(/<\/li>$/, ""); print "  " $0 }
   ' "$1"
 }
 facts report.html >report.facts
 same "$folder/report.facts" report.facts report.facts
-grep -q '^report.txt:5: a stamped line without &quot;(&quot;$' report.html || fail "report: the skipped line is not listed"
+grep -q '^report.txt:5: wiersz z datą, ale bez „(”$' report.html || fail "report: the skipped line is not listed, in Polish"
 printf '' >empty.txt
 "$@" report --out empty.html empty.txt || fail "report of an empty log: exit $?"
 grep -q 'Dziennik jest pusty' empty.html || fail "report of an empty log does not say so"

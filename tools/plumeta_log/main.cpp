@@ -370,6 +370,7 @@ int Timeline(const Options& o, RecordFormatter& format, Output& out) {
 // timelines of the log's last days. Answers 1 when a file could not be read.
 int BuildReport(const Options& o, const RecordFormatter& format, std::string& html) {
     plumeta::reader::Report report;
+    report.SetToday(plumeta::ToLocalTime(plumeta::SystemClock()));  // "dziś" and "wczoraj" on the page
     std::vector<std::string> unreadable;
     for (const std::string& file : o.files) {
         const std::string problem = plumeta::reader::ReadLog(
