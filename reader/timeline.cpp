@@ -18,20 +18,22 @@ constexpr int kBarHeight = 16;
 constexpr int kWidth = kLeft + 24 * kHourWidth + 30;
 constexpr std::size_t kMaxNameLength = 30;  // characters, then "…"
 
-// A colour for each kind of presence; unavailable (and a code without a
-// word) is left blank.
+// A colour and a texture for each kind of presence, so that none is told by
+// colour alone; unavailable (and a code without a word) is left blank.
 struct Category {
     const char* colour;
+    const char* texture;  // white marks over it, in a 6 by 6 tile: SVG path data
     uint32_t statuses[2];
     int count;
 };
 constexpr Category kCategories[] = {
-    {"#2e9e44", {64, 67}, 2},  // available, free for chat
-    {"#f0b429", {65, 33}, 2},  // back soon (68 reads as 65), not available
-    {"#d7263d", {34, 0}, 1},   // do not disturb
-    {"#7b4fb8", {66, 0}, 1},   // hidden
-    {"#4a4a4a", {1, 0}, 1},    // blocked
+    {"#2e9e44", "", {64, 67}, 2},                  // available, free for chat: plain
+    {"#f0b429", "M0 6L6 0M-1 1L1 -1M5 7L7 5", {65, 33}, 2},  // back soon (68 reads as 65), not available
+    {"#d7263d", "M0 0L6 6M0 6L6 0", {34, 0}, 1},   // do not disturb: crossed
+    {"#7b4fb8", "M2 3H4", {66, 0}, 1},              // hidden: dashes
+    {"#4a4a4a", "M0 3H6", {1, 0}, 1},               // blocked: lines
 };
+constexpr int kLabelEvery = 20;  // rows between repeats of the hours' labels
 constexpr uint32_t kUnavailable = 0;
 
 const Category* CategoryOf(const std::optional<uint32_t>& status) {
@@ -134,34 +136,59 @@ std::string DayTimeline::Svg(const RecordFormatter& format) const {
     });
     for (auto& entry : drawn) entry.first = format.Utf8(entry.second->name);
     const int end = lastRecord_ && SameDay(*lastRecord_, day_) ? SecondOfDay(*lastRecord_) : kDaySeconds;
-    const int rowsHeight = static_cast<int>(drawn.size()) * kRowHeight;
+    const int labelRows = drawn.empty() ? 0 : static_cast<int>(drawn.size() - 1) / kLabelEvery;
+    const int rowsHeight = (static_cast<int>(drawn.size()) + labelRows) * kRowHeight;
     const int legendTop = kTop + rowsHeight + 30;
     const int height = legendTop + 60;
 
-    char date[16];
+    char date[16], id[16];
     std::snprintf(date, sizeof date, "%04d-%02d-%02d", day_.year, day_.month, day_.day);
+    std::snprintf(id, sizeof id, "t%04d%02d%02d-", day_.year, day_.month, day_.day);  // unique on a page of days
+    auto fill = [&](const Category& category) {
+        return *category.texture ? "url(#" + std::string(id) + std::to_string(&category - kCategories) + ")"
+                                 : std::string(category.colour);
+    };
     std::string svg;
     svg += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(kWidth) +
            "\" height=\"" + std::to_string(height) + "\" viewBox=\"0 0 " + std::to_string(kWidth) +
            " " + std::to_string(height) + "\" font-family=\"DejaVu Sans, Verdana, sans-serif\" font-size=\"13\">\n";
-    svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
+    svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n<defs>";
+    for (const Category& category : kCategories) {
+        if (!*category.texture) continue;
+        svg += "<pattern id=\"" + std::string(id) + std::to_string(&category - kCategories) +
+               "\" width=\"6\" height=\"6\" patternUnits=\"userSpaceOnUse\"><rect width=\"6\" height=\"6\" fill=\"" +
+               category.colour + "\"/><path d=\"" + category.texture + "\" stroke=\"#ffffff\" stroke-width=\"1.2\"/></pattern>";
+    }
+    svg += "</defs>\n";
     svg += "<text x=\"10\" y=\"26\" font-size=\"18\" font-weight=\"bold\">" +
            EscapeMarkup(format.Utf8("Statusy kontaktów")) + ", " + date + "</text>\n";
 
-    // The hour grid, labelled above the rows.
+    // The hour grid, labelled above the rows and again every kLabelEvery
+    // rows, so that a long day keeps its hours in sight.
+    auto labels = [&](int baseline) {
+        for (int hour = 0; hour <= 24; ++hour) {
+            char label[4];
+            std::snprintf(label, sizeof label, "%02d", hour);
+            svg += "<text x=\"" + Coordinate(X(hour * 3600)) + "\" y=\"" + std::to_string(baseline) +
+                   "\" text-anchor=\"middle\" fill=\"#555555\">" + label + "</text>\n";
+        }
+    };
     for (int hour = 0; hour <= 24; ++hour) {
         const std::string x = Coordinate(X(hour * 3600));
-        char label[4];
-        std::snprintf(label, sizeof label, "%02d", hour);
         svg += "<line x1=\"" + x + "\" y1=\"" + std::to_string(kTop - 8) + "\" x2=\"" + x + "\" y2=\"" + std::to_string(kTop + rowsHeight) +
                "\" stroke=\"" + (hour % 6 ? "#e4e4e4" : "#b0b0b0") + "\"/>\n";
-        svg += "<text x=\"" + x + "\" y=\"" + std::to_string(kTop - 14) +
-               "\" text-anchor=\"middle\" fill=\"#555555\">" + label + "</text>\n";
     }
+    labels(kTop - 14);
 
     int y = kTop;
+    std::size_t drawnRows = 0;
     for (const auto& [name, row] : drawn) {
+        if (drawnRows > 0 && drawnRows % kLabelEvery == 0) {
+            labels(y + kRowHeight - 8);
+            y += kRowHeight;
+        }
+        ++drawnRows;
         std::vector<Change> changes = row->changes;
         std::stable_sort(changes.begin(), changes.end(),
                          [](const Change& a, const Change& b) { return a.second < b.second; });
@@ -176,7 +203,7 @@ std::string DayTimeline::Svg(const RecordFormatter& format) const {
             const std::string word = format.StatusWord(*changes[i].status, changes[i].gender);
             svg += "<rect x=\"" + Coordinate(X(from)) + "\" y=\"" + std::to_string(y + 2) +
                    "\" width=\"" + Coordinate(std::max<int64_t>(X(to) - X(from), 100)) + "\" height=\"" +
-                   std::to_string(kBarHeight - 2) + "\" fill=\"" + category->colour + "\"><title>" +
+                   std::to_string(kBarHeight - 2) + "\" fill=\"" + fill(*category) + "\"><title>" +
                    EscapeMarkup(name) + ": " + word + " " + Clock(from) + "\xE2\x80\x93" + Clock(to) +
                    "</title></rect>\n";
         }
@@ -192,7 +219,7 @@ std::string DayTimeline::Svg(const RecordFormatter& format) const {
             label += format.StatusWord(category.statuses[i], 'm');
         }
         svg += "<rect x=\"" + std::to_string(x) + "\" y=\"" + std::to_string(legendTop) +
-               "\" width=\"18\" height=\"12\" fill=\"" + category.colour + "\"/>\n";
+               "\" width=\"18\" height=\"12\" fill=\"" + fill(category) + "\"/>\n";
         svg += "<text x=\"" + std::to_string(x + 24) + "\" y=\"" + std::to_string(legendTop + 11) + "\">" +
                EscapeMarkup(label) + "</text>\n";
         x += 46 + static_cast<int>(label.size()) * 7;

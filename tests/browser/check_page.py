@@ -1,0 +1,256 @@
+#!/usr/bin/env python3
+"""check_page.py PLUMETA_LOG [--bench] [--screenshots FOLDER]
+
+The report page as a person uses it, in headless Chromium: the demo's day,
+a year of 300 contacts and a few Polish names, each at 390 px (a phone) and
+1366 px wide. On
+each: no console error or exception; the page no wider than the window;
+typing into the filter with key events (accents folded, narrowing, widening,
+emptied, nothing found), the visible index rows and cards and the count it
+says agreeing with the page's own data; every link inside the page reaching
+its target, and two of them clicked; then with scripts off, the page whole
+and the box hidden. Exits 1 with the reasons.
+
+--bench: key press to next paint (Event Timing) on the year's page while
+the filter narrows, widens and empties, printed as key=value figures.
+--screenshots FOLDER: the demo's page at both widths, as PNG.
+"""
+import html.parser
+import os
+import subprocess
+import sys
+import tempfile
+import time
+import unicodedata
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from cdp import Browser, BrowserError, Page  # noqa: E402
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+WIDTHS = ((390, 844), (1366, 900))
+QUERIES = ("lodz", "\u0141\u00d3D\u0179", "zaneta", "kontakt 1", "qqzzqq", "a")
+
+
+def fold(text):
+    text = unicodedata.normalize("NFD", text.lower())
+    return "".join(c for c in text if not 0x300 <= ord(c) <= 0x36F).replace("\u0142", "l")
+
+
+class Cards(html.parser.HTMLParser):
+    """Each card's filter text, as the page's script makes it: its data-find
+    and its descriptions' text."""
+
+    def __init__(self):
+        super().__init__(convert_charrefs=True)
+        self.cards, self.rows, self.links, self.ids = [], 0, [], set()
+        self._in_about = 0
+        self._depth = 0
+
+    def handle_starttag(self, tag, attrs):
+        a = dict(attrs)
+        if "id" in a:
+            self.ids.add(a["id"])
+        if tag == "a" and a.get("href", "").startswith("#"):
+            self.links.append(a["href"][1:])
+        if tag == "tr" and "data-find" in a:
+            self.rows += 1
+        if tag == "section" and "data-find" in a:
+            self.cards.append([a["data-find"], ""])
+        if tag == "ul" and "descriptions" in a.get("class", ""):
+            self._in_about = 1
+        elif self._in_about and tag == "ul":
+            self._in_about += 1
+
+    def handle_endtag(self, tag):
+        if self._in_about and tag == "ul":
+            self._in_about -= 1
+
+    def handle_data(self, data):
+        if self._in_about and self.cards:
+            self.cards[-1][1] += data
+
+    def matching(self, query):
+        q = fold(query.strip())
+        return sum(1 for find, about in self.cards if q == "" or q in fold(find + " " + about))
+
+
+def make_pages(reader, work):
+    """The demo's day so far, stamped back from now, and a year of 300."""
+    demo = os.path.join(work, "statusy.txt")
+    now = time.time()
+    with open(os.path.join(ROOT, "examples", "day-so-far.txt"), encoding="utf-8") as source, \
+            open(demo, "wb") as out:
+        for line in source:
+            if line.startswith("#") or "|" not in line:
+                continue
+            minutes, text = line.rstrip("\n").split("|", 1)
+            stamp = time.strftime("%d.%m %H:%M.%S ", time.localtime(now - int(minutes) * 60))
+            out.write((stamp + text).encode("cp1250") + b"\r\n")
+    year = os.path.join(work, "year.txt")
+    with open(year, "wb") as out:
+        subprocess.run(["awk", "-v", "contacts=300", "-f", os.path.join(ROOT, "tests", "bench", "make_year_log.awk")],
+                       stdout=out, check=True)
+    names = os.path.join(work, "polskie.txt")
+    with open(names, "wb") as out:
+        for minute, (who, status) in enumerate((("\u0141\u00f3d\u017a", "dostepna [w domu]"),
+                                                 ("\u017baneta", "zaraz wracam"), ("\u0106wik", "dostepny"),
+                                                 ("Ania", "niedost\u0119pna"), ("\u0141UKASZ", "ukryty"),
+                                                 ("Zenon", "dostepny [\u0141\u00f3d\u017a i okolice]"))):
+            verb = "zmienila" if status.startswith(("dostepna", "niedost\u0119pna")) else "zmienil"
+            line = "09.12 1%d:%02d.00 %s(%d@GG) %s status na %s" % (minute % 10, minute, who, minute, verb, status)
+            out.write(line.encode("cp1250") + b"\r\n")
+    pages = []
+    for log, extra in ((demo, []), (year, ["--year", "2026"]), (names, ["--year", "2026"])):
+        page = log[:-4] + ".html"
+        subprocess.run([reader, "report", *extra, "--out", page, log], check=True, stderr=subprocess.DEVNULL)
+        pages.append(page)
+    return pages
+
+
+def visible(page):
+    return page.js("[Array.prototype.filter.call(document.querySelectorAll('section[data-find]'),"
+                   " function (e) { return !e.hidden; }).length,"
+                   " Array.prototype.filter.call(document.querySelectorAll('tr[data-find]'),"
+                   " function (e) { return !e.hidden; }).length,"
+                   " document.getElementById('found').textContent,"
+                   " !document.getElementById('none').hidden]")
+
+
+def too_wide(page):
+    """The page's width when it is wider than the window, with the cards
+    laid out whole: content-visibility would keep their overflow in."""
+    return page.js("(function () { var s = document.createElement('style');"
+                   " s.textContent = '.contact{content-visibility:visible!important;contain:none!important}';"
+                   " document.head.appendChild(s); var w = document.documentElement.scrollWidth;"
+                   " s.remove(); return w > window.innerWidth ? w : 0; })()")
+
+
+def check(page_path, browser, failures):
+    data = Cards()
+    with open(page_path, encoding="utf-8") as source:
+        data.feed(source.read())
+    name = os.path.basename(page_path)
+    url = "file://" + page_path
+    for width, height in WIDTHS:
+        where = "%s at %d px" % (name, width)
+        page = Page(browser, width, height)
+        page.open(url)
+        wide = too_wide(page)
+        if wide:
+            failures.append("%s: the page is %d px wide" % (where, wide))
+        page.js("document.getElementById('find').focus()")
+        typed = ""
+        for query in QUERIES:
+            page.backspace(len(typed))
+            page.type(query)
+            typed = query
+            cards, rows, said, none = visible(page)
+            want = data.matching(query)
+            if cards != want or rows != min(want, data.rows):
+                failures.append("%s: %r shows %d cards and %d rows, the data has %d" % (where, query, cards, rows, want))
+            expected_said = "Nic nie znaleziono" if want == 0 else "Pasuje: %d z %d" % (want, len(data.cards))
+            if said != expected_said or none != (want == 0):
+                failures.append("%s: %r says %r, not %r" % (where, query, said, expected_said))
+        page.backspace(len(typed))
+        if visible(page)[0] != len(data.cards):
+            failures.append("%s: the emptied box does not show every card" % where)
+        missing = sorted(set(link for link in data.links if link not in data.ids))
+        if missing:
+            failures.append("%s: links to nothing: %s" % (where, ", ".join(missing[:5])))
+        # Two clicks: an index row to its card, and the card back.
+        for selector, target in (("table.index a", None), ("section.contact .up a", "index")):
+            box = page.js("(function () { var a = document.querySelector('%s'); a.scrollIntoView({block: 'center'});"
+                          " var r = a.getBoundingClientRect(); return [r.x + r.width / 2, r.y + r.height / 2,"
+                          " a.getAttribute('href').slice(1)]; })()" % selector)
+            page.click(box[0], box[1])
+            time.sleep(0.2)
+            top, bottom = page.js("[document.getElementById('%s').getBoundingClientRect().top, window.scrollY +"
+                                  " window.innerHeight >= document.documentElement.scrollHeight - 1]" % (target or box[2]))
+            if not -2 <= top <= 60 and not bottom:  # at the page's end it can go no higher
+                failures.append("%s: a click on %s left its target %d px from the top" % (where, selector, top))
+        for error in page.errors():
+            failures.append("%s: %s" % (where, error))
+        # Without script: whole, and no box.
+        plain = Page(browser, width, height, scripts=False)
+        plain.open(url)
+        shown = plain.js("[getComputedStyle(document.getElementById('search')).display,"
+                         " Array.prototype.filter.call(document.querySelectorAll('section[data-find]'),"
+                         " function (e) { return getComputedStyle(e).display !== 'none'; }).length]")
+        if shown[0] != "none" or shown[1] != len(data.cards):
+            failures.append("%s without script: the box %s, %d of %d cards" %
+                            (where, "hidden" if shown[0] == "none" else "shown", shown[1], len(data.cards)))
+        wide = too_wide(plain)
+        if wide:
+            failures.append("%s without script: the page is %d px wide" % (where, wide))
+
+
+def bench(page_path, browser):
+    """The longest key press to next paint, in ms, while narrowing to 111,
+    to none, widening back and emptying the box."""
+    page = Page(browser, 1366, 900)
+    page.open("file://" + page_path)
+    page.js("window.__events = []; new PerformanceObserver(function (list) {"
+            " list.getEntries().forEach(function (e) { window.__events.push(e.duration); });"
+            " }).observe({type: 'event', durationThreshold: 16, buffered: false}); true")
+    page.js("document.getElementById('find').focus()")
+    figures = {}
+
+    def measure(name, action):
+        page.js("window.__events = []")
+        action()
+        time.sleep(0.3)
+        durations = page.js("new Promise(function (done) { requestAnimationFrame(function () {"
+                            " setTimeout(function () { done(window.__events); }, 100); }); })")
+        figures[name] = max(durations) if durations else 16.0  # below the threshold: under 16 ms
+
+    measure("narrow_ms", lambda: page.type("kontakt 1"))      # 300 -> 111 and fewer
+    measure("none_ms", lambda: page.type("q"))               # -> 0
+    measure("widen_ms", lambda: page.backspace(1))           # 0 -> 111
+    measure("empty_ms", lambda: page.backspace(9))           # -> 300
+    figures["dom_nodes"] = page.js("document.getElementsByTagName('*').length")
+    figures["page_kb"] = os.path.getsize(page_path) // 1024
+    return figures
+
+
+def main():
+    if len(sys.argv) < 2:
+        print(__doc__.strip().splitlines()[0], file=sys.stderr)
+        return 2
+    reader = os.path.abspath(sys.argv[1])
+    shots = sys.argv[sys.argv.index("--screenshots") + 1] if "--screenshots" in sys.argv else None
+    start = time.monotonic()
+    with tempfile.TemporaryDirectory(prefix="plumeta-page-") as work:
+        pages = make_pages(reader, work)
+        try:
+            browser = Browser()
+        except BrowserError as error:
+            print("check_page: %s" % error, file=sys.stderr)
+            return 1
+        try:
+            if "--bench" in sys.argv:
+                figures = bench(pages[1], browser)
+                print(" ".join("%s=%s" % (k, round(v, 1) if isinstance(v, float) else v) for k, v in figures.items()))
+                return 0
+            if shots:
+                for width, height in WIDTHS:
+                    page = Page(browser, width, height)
+                    page.open("file://" + pages[0])
+                    page.screenshot(os.path.join(shots, "report-%d.png" % width))
+                return 0
+            failures = []
+            for page in pages:
+                check(page, browser, failures)
+        except BrowserError as error:
+            print("check_page: %s" % error, file=sys.stderr)
+            return 1
+        finally:
+            browser.close()
+    for failure in failures:
+        print("FAIL %s" % failure)
+    print("the report in Chromium: %d pages at 390 and 1366 px, %d queries each, %.0f s; %d failed" %
+          (len(pages), len(QUERIES), time.monotonic() - start, len(failures)))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
