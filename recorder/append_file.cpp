@@ -50,12 +50,13 @@ namespace {
 constexpr DWORD kLockOffsetHigh = static_cast<DWORD>(kAppendLockOffset >> 32);
 constexpr DWORD kLockOffsetLow = static_cast<DWORD>(kAppendLockOffset);
 
-std::optional<std::wstring> WideName(const char* path) {
-    return IsAscii(path) ? std::nullopt : Cp1250ToUtf16(path);
+// `ascii`: the caller knows the name is ASCII.
+std::optional<std::wstring> WideName(const char* path, bool ascii = false) {
+    return ascii || IsAscii(path) ? std::nullopt : Cp1250ToUtf16(path);
 }
 
-HANDLE OpenOnce(const char* path, DWORD access, DWORD share, DWORD disposition) {
-    if (const std::optional<std::wstring> wide = WideName(path)) {
+HANDLE OpenOnce(const char* path, DWORD access, DWORD share, DWORD disposition, bool ascii) {
+    if (const std::optional<std::wstring> wide = WideName(path, ascii)) {
         return CreateFileW(wide->c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     }
     return CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -80,7 +81,7 @@ double MsSince(const LARGE_INTEGER& start) {
 }
 
 // `held` tells a refusal because another program holds the file.
-HANDLE Open(const char* path, AppendSession::Mode mode, AppendSession::Wait wait, bool& held) {
+HANDLE Open(const char* path, AppendSession::Mode mode, AppendSession::Wait wait, bool ascii, bool& held) {
     // Reading too: the last byte (a fragment?) and a fold's comparison. A
     // spill shares its deletion with the fold that removes it; no writer
     // shares that, so a file a writer has open is never removed.
@@ -92,7 +93,7 @@ HANDLE Open(const char* path, AppendSession::Mode mode, AppendSession::Wait wait
     LARGE_INTEGER start{};  // of the retries, from the first refusal
     bool madeFolders = false;
     for (;;) {
-        HANDLE file = OpenOnce(path, access, share, disposition);
+        HANDLE file = OpenOnce(path, access, share, disposition, ascii);
         if (file != INVALID_HANDLE_VALUE) return file;
         const DWORD error = GetLastError();
         if (error == ERROR_PATH_NOT_FOUND && !madeFolders && disposition == OPEN_ALWAYS) {
@@ -190,10 +191,10 @@ void CloseFileTurn(FileTurn turn) {
     if (turn) CloseHandle(turn);
 }
 
-AppendSession::AppendSession(const char* path, Mode mode, Wait wait, FileTurn turn)
-    : path_(path), file_(INVALID_HANDLE_VALUE), mode_(mode) {
+AppendSession::AppendSession(const char* path, Mode mode, Wait wait, FileTurn turn, bool ascii)
+    : path_(path), file_(INVALID_HANDLE_VALUE), mode_(mode), ascii_(ascii) {
     bool held = false;
-    file_ = Open(path, mode, wait, held);
+    file_ = Open(path, mode, wait, ascii, held);
     if (file_ == INVALID_HANDLE_VALUE) {
         waitedOut_ = held;
         return;
@@ -208,7 +209,7 @@ AppendSession::~AppendSession() {
     // put a line into it since it was emptied. A writer that has it open
     // makes the deletion fail, and the file stays, empty.
     if (locked_ && remove_ && Size() == 0) {
-        if (const std::optional<std::wstring> wide = WideName(path_)) {
+        if (const std::optional<std::wstring> wide = WideName(path_, ascii_)) {
             DeleteFileW(wide->c_str());
         } else {
             DeleteFileA(path_);
@@ -282,9 +283,9 @@ std::size_t AppendSession::Append(std::string_view lines, int64_t* knownEnd) {
     return whole;
 }
 
-int64_t FileSizeOf(const char* path) {
+int64_t FileSizeOf(const char* path, bool ascii) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    const std::optional<std::wstring> wide = WideName(path);
+    const std::optional<std::wstring> wide = WideName(path, ascii);
     const BOOL found = wide ? GetFileAttributesExW(wide->c_str(), GetFileExInfoStandard, &data)
                             : GetFileAttributesExA(path, GetFileExInfoStandard, &data);
     if (!found || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return -1;
@@ -348,27 +349,28 @@ ssize_t WriteOnce(int file, const char* bytes, std::size_t size) {
 
 // The name the system knows the file by: its UTF-8 form, or the bytes as
 // they stand when Windows-1250 leaves one of them unassigned (U+FFFD).
-std::string SystemName(const char* path) {
-    if (IsAscii(path)) return path;
+std::string SystemName(const char* path, bool ascii = false) {
+    if (ascii || IsAscii(path)) return path;
     std::string utf8 = Cp1250Converter().ToUtf8(path);
     return utf8.find("\xEF\xBF\xBD") == std::string::npos ? utf8 : std::string(path);
 }
 
-int OpenOnce(const char* path, int flags) {
-    if (IsAscii(path)) return open(path, flags, 0644);
+// `ascii`: the caller knows the name is ASCII.
+int OpenOnce(const char* path, int flags, bool ascii) {
+    if (ascii || IsAscii(path)) return open(path, flags, 0644);
     return open(SystemName(path).c_str(), flags, 0644);
 }
 
 // Reading too: the last byte (a fragment?) and a fold's comparison. Only
 // a log appends by itself; a spill is also written in place.
-int Open(const char* path, AppendSession::Mode mode) {
+int Open(const char* path, AppendSession::Mode mode, bool ascii) {
     const int flags = mode == AppendSession::Mode::Log    ? O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC
                       : mode == AppendSession::Mode::Spill ? O_RDWR | O_CREAT | O_CLOEXEC
                                                            : O_RDWR | O_CLOEXEC;
-    int file = OpenOnce(path, flags);
+    int file = OpenOnce(path, flags, ascii);
     if (file < 0 && errno == ENOENT && mode != AppendSession::Mode::Fold) {
         ForEachFolder(path, [](const std::string& folder) { mkdir(SystemName(folder.c_str()).c_str(), 0755); });
-        file = OpenOnce(path, flags);
+        file = OpenOnce(path, flags, ascii);
     }
     return file;
 }
@@ -386,13 +388,13 @@ FileTurn OpenFileTurn(const char*) { return nullptr; }
 void CloseFileTurn(FileTurn) {}
 
 // Linux has no share modes: nothing holds a file against an open.
-AppendSession::AppendSession(const char* path, Mode mode, Wait wait, FileTurn)
-    : path_(path), file_(Open(path, mode)), mode_(mode) {
+AppendSession::AppendSession(const char* path, Mode mode, Wait wait, FileTurn, bool ascii)
+    : path_(path), file_(Open(path, mode, ascii)), mode_(mode), ascii_(ascii) {
     if (file_ < 0) return;
     locked_ = Lock(file_, wait);
     if (locked_ && mode != Mode::Log && Removed(file_)) {
         close(file_);
-        file_ = mode == Mode::Spill ? Open(path, mode) : -1;
+        file_ = mode == Mode::Spill ? Open(path, mode, ascii) : -1;
         locked_ = file_ >= 0 && Lock(file_, wait);
     }
     waitedOut_ = file_ >= 0 && !locked_;
@@ -401,7 +403,7 @@ AppendSession::AppendSession(const char* path, Mode mode, Wait wait, FileTurn)
 AppendSession::~AppendSession() {
     if (file_ < 0) return;
     // Removed under the lock: a writer waiting for it then finds it gone.
-    if (locked_ && remove_ && Size() == 0) unlink(SystemName(path_).c_str());
+    if (locked_ && remove_ && Size() == 0) unlink(SystemName(path_, ascii_).c_str());
     close(file_);  // frees the lock: no other descriptor shares this open file
 }
 
@@ -463,10 +465,14 @@ std::size_t AppendSession::Append(std::string_view lines, int64_t* knownEnd) {
     return whole;
 }
 
-int64_t FileSizeOf(const char* path) {
+int64_t FileSizeOf(const char* path, bool knownAscii) {
+    const bool ascii = knownAscii || IsAscii(path);
+    const std::string name = ascii ? std::string() : SystemName(path);
+    const char* system = ascii ? path : name.c_str();
+    // Most looks find nothing: the cheapest call says so.
+    if (access(system, F_OK) != 0) return -1;
     struct stat status {};
-    const int got = IsAscii(path) ? stat(path, &status) : stat(SystemName(path).c_str(), &status);
-    return got == 0 && S_ISREG(status.st_mode) ? static_cast<int64_t>(status.st_size) : -1;
+    return stat(system, &status) == 0 && S_ISREG(status.st_mode) ? static_cast<int64_t>(status.st_size) : -1;
 }
 
 std::string TemporaryFolder() {

@@ -65,8 +65,9 @@ public:
 
     // `path` (NUL-terminated) is used as it stands, relative to the current
     // folder; the caller keeps it alive while the session lives. `turn` may
-    // be null (then waiters only poll).
-    AppendSession(const char* path, Mode mode, Wait wait, FileTurn turn = nullptr);
+    // be null (then waiters only poll). `ascii`: the caller knows the name
+    // is ASCII, and it is not looked at again.
+    AppendSession(const char* path, Mode mode, Wait wait, FileTurn turn = nullptr, bool ascii = false);
     ~AppendSession();
     AppendSession(const AppendSession&) = delete;
     AppendSession& operator=(const AppendSession&) = delete;
@@ -109,13 +110,15 @@ private:
     int file_;
 #endif
     Mode mode_;
+    bool ascii_;
     bool locked_ = false;
     bool waitedOut_ = false;
     bool remove_ = false;
 };
 
-// The size of the file `path`, -1 when there is none: one look, no open.
-int64_t FileSizeOf(const char* path);
+// The size of the file `path`, -1 when there is none: a look, no open.
+// `ascii`: the caller knows the name is ASCII.
+int64_t FileSizeOf(const char* path, bool ascii = false);
 // The user's temporary folder, ending in its separator, in Windows-1250
 // (empty when unknown).
 std::string TemporaryFolder();

@@ -5,7 +5,9 @@
 #include <cstring>
 #include <deque>
 
+#include "codepage/codepage.h"
 #include "recorder/append_file.h"
+#include "recorder/status_log.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -29,6 +31,7 @@ struct LogSlot {
     std::string beside;     // its spill beside it
     std::string temporary;  // its spill in the temporary folder, "" when none
     FileTurn turn = nullptr;
+    bool ascii = false;           // all three names are ASCII (looked at once)
     bool busy = false;            // a wait ran out: the lock is tried once until it is found free
     bool temporaryInUse = false;  // the spill in the temporary folder may hold lines
     int64_t knownEnd = -1;        // where this process's last line in the log ended
@@ -92,6 +95,7 @@ void FillSlot(LogSlot& slot, const char* path) {
     slot.beside = SpillBeside(path);
     slot.temporary = SpillInTemporaryFolder(path);
     slot.turn = OpenFileTurn(path);
+    slot.ascii = IsAscii(slot.path) && IsAscii(slot.beside) && IsAscii(slot.temporary);
     slot.busy = false;
     slot.temporaryInUse = !slot.temporary.empty() && FileSizeOf(slot.temporary.c_str()) > 0;
     slot.knownEnd = -1;
@@ -121,7 +125,7 @@ public:
     LogSlot slots[kLogSlots];
     uint64_t clock = 0;
     int64_t minuteFrom = 0, minuteTo = 0;  // [from, to): the moments of `minute`'s minute
-    LocalTime minute;                     // the local time at minuteFrom
+    char minute[kStampSize] = {};         // the stamp of its second 0
     std::deque<Kept> kept;  // in memory, oldest first
     std::size_t keptBytes = 0;
 };
@@ -391,8 +395,9 @@ bool FoldOne(AppendSession& log, AppendSession& spill) {
 // True when no spill of the log holds lines now: each that does is folded
 // in first. A spill that cannot be opened now stays, for a later line.
 bool FoldSpills(LogSlot& slot, AppendSession& log) {
-    if (FileSizeOf(slot.beside.c_str()) > 0) {
-        AppendSession spill(slot.beside.c_str(), AppendSession::Mode::Fold, AppendSession::Wait::Once);
+    if (FileSizeOf(slot.beside.c_str(), slot.ascii) > 0) {
+        AppendSession spill(slot.beside.c_str(), AppendSession::Mode::Fold, AppendSession::Wait::Once, nullptr,
+                            slot.ascii);
         if (spill.ready() ? !FoldOne(log, spill) : FileSizeOf(slot.beside.c_str()) > 0) return false;
     }
     if (slot.temporaryInUse) {
@@ -433,7 +438,7 @@ std::size_t Place(LogSlot& slot, std::string_view lines) {
     std::size_t placed = 0;
     {
         AppendSession log(slot.path.c_str(), AppendSession::Mode::Log,
-                          slot.busy ? AppendSession::Wait::Once : AppendSession::Wait::Patient, slot.turn);
+                          slot.busy ? AppendSession::Wait::Once : AppendSession::Wait::Patient, slot.turn, slot.ascii);
         if (log.ready()) {
             slot.busy = false;
             if (FoldSpills(slot, log)) placed = log.Append(lines, &slot.knownEnd);
@@ -508,21 +513,23 @@ void WriteLogLine(const char* path, std::string_view line) {
     if (Place(slot, line) < line.size()) Keep(journal, path, line);
 }
 
-LocalTime LineTime(int64_t moment) {
+void LineStamp(int64_t moment, char* out) {
     Guard guard(kStateWaitMs);
-    if (!guard.held()) return ToLocalTime(moment);
     Journal& journal = g_journal;
-    if (moment < journal.minuteFrom || moment >= journal.minuteTo) {
+    if (!guard.held() || moment < journal.minuteFrom || moment >= journal.minuteTo) {
         const LocalTime local = ToLocalTime(moment);
-        if (local.year == 0 || local.second > 59) return local;
-        journal.minute = local;
-        journal.minuteFrom = moment;
-        journal.minuteTo = moment + (60 - local.second);
-        return local;
+        WriteStamp(local, out);
+        if (!guard.held() || local.year == 0 || local.second > 59) return;
+        std::memcpy(journal.minute, out, kStampSize);
+        journal.minuteFrom = moment - local.second;
+        journal.minuteTo = journal.minuteFrom + 60;
+        return;
     }
-    LocalTime local = journal.minute;
-    local.second += static_cast<int>(moment - journal.minuteFrom);
-    return local;
+    // The minute's stamp, its seconds written anew.
+    std::memcpy(out, journal.minute, kStampSize);
+    const int second = static_cast<int>(moment - journal.minuteFrom);
+    out[12] = static_cast<char>('0' + second / 10);
+    out[13] = static_cast<char>('0' + second % 10);
 }
 
 LogTally TallyOf(const char* path) {

@@ -6,7 +6,7 @@
 // kLogSlots log names, its spill names, its writers' turn (append_file.h),
 // whether its lock was found held, and where this process's last line
 // ended; the lines no file could take (a bounded backlog in memory); and
-// the local time of the minute the last line was stamped in.
+// the stamp of the minute the last line was stamped in.
 //
 // - Order: while a log's spill holds lines, no later line goes to the log
 //   before them. Each line first looks at the spill beside the log (one
@@ -38,7 +38,6 @@
 #include <cstdint>
 #include <string_view>
 
-#include "recorder/clock.h"
 #include "recorder/spill_file.h"
 
 namespace plumeta {
@@ -52,10 +51,11 @@ constexpr int kStateWaitMs = 200;
 // it keeps; nothing is thrown but std::bad_alloc.
 void WriteLogLine(const char* path, std::string_view line);
 
-// The local time of `moment` for a line's stamp, converted once a minute
-// (no time zone changes its offset within a minute): a burst of changes
-// costs one conversion.
-LocalTime LineTime(int64_t moment);
+// Writes the stamp of `moment` ("DD.MM hh:mm.ss ", status_log.h) into the
+// kStampSize bytes at `out`: the local time is converted once a minute (no
+// time zone changes its offset within a minute), so that a burst of
+// changes costs one conversion.
+void LineStamp(int64_t moment, char* out);
 
 // What this load knows of a log: lines kept in memory now, and lines it
 // dropped (from memory, or the oldest of a full spill).

@@ -67,7 +67,7 @@ void BuildPath(Path& path) {
     path.Append(kLogExtension, sizeof kLogExtension);  // with its NUL
 }
 
-void AppendStamp(Line& line, Clock clock) { WriteStamp(LineTime(clock()), line.Extend(kStampSize)); }
+void AppendStamp(Line& line, Clock clock) { LineStamp(clock(), line.Extend(kStampSize)); }
 
 void AppendDescription(Line& line, const char* description) {
     if (!description) return;

@@ -2,8 +2,8 @@
 """check_page.py PLUMETA_LOG [--bench] [--screenshots FOLDER]
 
 The report page as a person uses it, in headless Chromium: the demo's day,
-a year of 300 contacts and a few Polish names, each at 390 px (a phone) and
-1366 px wide. On
+a year of 300 contacts and a few Polish names (one with a long unbroken
+description), each at 390 px (a phone) and 1366 px wide. On
 each: no console error or exception; the page no wider than the window;
 typing into the filter with key events (accents folded, narrowing, widening,
 emptied, nothing found), the visible index rows and cards and the count it
@@ -95,7 +95,8 @@ def make_pages(reader, work):
         for minute, (who, status) in enumerate((("\u0141\u00f3d\u017a", "dostepna [w domu]"),
                                                  ("\u017baneta", "zaraz wracam"), ("\u0106wik", "dostepny"),
                                                  ("Ania", "niedost\u0119pna"), ("\u0141UKASZ", "ukryty"),
-                                                 ("Zenon", "dostepny [\u0141\u00f3d\u017a i okolice]"))):
+                                                 ("Zenon", "dostepny [\u0141\u00f3d\u017a i okolice]"),
+                                                 ("Bartek", "dostepny [" + "bardzo" * 60 + "]"))):
             verb = "zmienila" if status.startswith(("dostepna", "niedost\u0119pna")) else "zmienil"
             line = "09.12 1%d:%02d.00 %s(%d@GG) %s status na %s" % (minute % 10, minute, who, minute, verb, status)
             out.write(line.encode("cp1250") + b"\r\n")
