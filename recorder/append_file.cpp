@@ -255,32 +255,11 @@ bool AppendSession::CutTo(uint64_t size) {
     return locked_ && SetFilePointerEx(file_, cut, nullptr, FILE_BEGIN) && SetEndOfFile(file_);
 }
 
-int64_t AppendSession::EndFragment(const int64_t* knownEnd) {
-    int64_t end = Size();
-    if (end <= 0 || (knownEnd && *knownEnd == end)) return end;
-    char last = '\n';
-    if (!ReadAt(static_cast<uint64_t>(end - 1), &last, 1) || last == '\n') return end;
-    if (WriteAtEnd(file_, kLineEnd, 2) == 2) return end + 2;
-    CutTo(static_cast<uint64_t>(end));
-    return -1;
-}
+// The end of the file, where the next write goes.
+int64_t AppendSession::End() { return Size(); }
 
-std::size_t AppendSession::Append(std::string_view lines, int64_t* knownEnd) {
-    if (!locked_ || lines.empty()) return 0;
-    const int64_t end = EndFragment(knownEnd);
-    if (end < 0) return 0;
-    const DWORD size = static_cast<DWORD>(lines.size());
-    DWORD written = WriteAtEnd(file_, lines.data(), size);
-    if (written > 0 && written < size) written += WriteAtEnd(file_, lines.data() + written, size - written);
-    std::size_t whole = size;
-    if (written != size) {
-        // Under the lock the file ends with what this write put there.
-        whole = WholeLines(lines, written);
-        const int64_t now = Size();
-        if (written > whole && now >= int64_t(written - whole)) CutTo(uint64_t(now - int64_t(written - whole)));
-    }
-    if (knownEnd) *knownEnd = end + static_cast<int64_t>(whole);
-    return whole;
+std::size_t AppendSession::WriteEnd(const char* bytes, std::size_t size) {
+    return WriteAtEnd(file_, bytes, static_cast<DWORD>(size));
 }
 
 int64_t FileSizeOf(const char* path, bool ascii) {
@@ -435,34 +414,11 @@ bool AppendSession::WriteAt(uint64_t offset, std::string_view bytes) {
 
 bool AppendSession::CutTo(uint64_t size) { return locked_ && ftruncate(file_, static_cast<off_t>(size)) == 0; }
 
-int64_t AppendSession::EndFragment(const int64_t* knownEnd) {
-    // Also where a spill's next write goes: it has no O_APPEND.
-    const off_t end = locked_ ? lseek(file_, 0, SEEK_END) : -1;
-    if (end <= 0 || (knownEnd && *knownEnd == end)) return end;
-    char last = '\n';
-    if (!ReadAt(static_cast<uint64_t>(end - 1), &last, 1) || last == '\n') return end;
-    if (WriteOnce(file_, kLineEnd, 2) == 2) return end + 2;
-    CutTo(static_cast<uint64_t>(end));
-    return -1;
-}
+// Also where a spill's next write goes: it has no O_APPEND.
+int64_t AppendSession::End() { return locked_ ? static_cast<int64_t>(lseek(file_, 0, SEEK_END)) : -1; }
 
-std::size_t AppendSession::Append(std::string_view lines, int64_t* knownEnd) {
-    if (!locked_ || lines.empty()) return 0;
-    const int64_t end = EndFragment(knownEnd);
-    if (end < 0) return 0;
-    const std::size_t size = lines.size();
-    std::size_t written = WriteOnce(file_, lines.data(), size);
-    if (written > 0 && written < size) written += WriteOnce(file_, lines.data() + written, size - written);
-    std::size_t whole = size;
-    if (written != size) {
-        // Under the lock the file ends with what this write put there;
-        // ftruncate only shortens, which a file size limit allows.
-        whole = WholeLines(lines, written);
-        const int64_t now = Size();
-        if (written > whole && now >= int64_t(written - whole)) CutTo(uint64_t(now - int64_t(written - whole)));
-    }
-    if (knownEnd) *knownEnd = static_cast<int64_t>(end) + static_cast<int64_t>(whole);
-    return whole;
+std::size_t AppendSession::WriteEnd(const char* bytes, std::size_t size) {
+    return static_cast<std::size_t>(WriteOnce(file_, bytes, size));
 }
 
 int64_t FileSizeOf(const char* path, bool knownAscii) {
@@ -497,6 +453,35 @@ std::string AbsolutePath(const char* path) {
 }
 
 #endif
+
+int64_t AppendSession::EndFragment(const int64_t* knownEnd) {
+    const int64_t end = End();
+    if (end <= 0 || (knownEnd && *knownEnd == end)) return end;
+    char last = '\n';
+    if (!ReadAt(static_cast<uint64_t>(end - 1), &last, 1) || last == '\n') return end;
+    if (WriteEnd(kLineEnd, 2) == 2) return end + 2;
+    CutTo(static_cast<uint64_t>(end));
+    return -1;
+}
+
+std::size_t AppendSession::Append(std::string_view lines, int64_t* knownEnd) {
+    if (!locked_ || lines.empty()) return 0;
+    const int64_t end = EndFragment(knownEnd);
+    if (end < 0) return 0;
+    const std::size_t size = lines.size();
+    std::size_t written = WriteEnd(lines.data(), size);
+    if (written > 0 && written < size) written += WriteEnd(lines.data() + written, size - written);
+    std::size_t whole = size;
+    if (written != size) {
+        // Under the lock the file ends with what this write put there; a
+        // cut only shortens, which a file size limit allows.
+        whole = WholeLines(lines, written);
+        const int64_t now = Size();
+        if (written > whole && now >= int64_t(written - whole)) CutTo(uint64_t(now - int64_t(written - whole)));
+    }
+    if (knownEnd) *knownEnd = end + static_cast<int64_t>(whole);
+    return whole;
+}
 
 std::string SpillInTemporaryFolder(const char* path) {
     return SpillInFolder(TemporaryFolder(), path, AbsolutePath(path));

@@ -103,6 +103,10 @@ public:
     void RemoveWhenDone() { remove_ = true; }
 
 private:
+    // The platform's own: where the file ends now, and a write there.
+    int64_t End();
+    std::size_t WriteEnd(const char* bytes, std::size_t size);
+
     const char* path_;
 #if defined(_WIN32)
     void* file_;
