@@ -255,9 +255,6 @@ bool AppendSession::CutTo(uint64_t size) {
     return locked_ && SetFilePointerEx(file_, cut, nullptr, FILE_BEGIN) && SetEndOfFile(file_);
 }
 
-// The end of the file, where the next write goes.
-int64_t AppendSession::End() { return Size(); }
-
 std::size_t AppendSession::WriteEnd(const char* bytes, std::size_t size) {
     return WriteAtEnd(file_, bytes, static_cast<DWORD>(size));
 }
@@ -386,10 +383,9 @@ AppendSession::~AppendSession() {
     close(file_);  // frees the lock: no other descriptor shares this open file
 }
 
-int64_t AppendSession::Size() {
-    struct stat status {};
-    return locked_ && fstat(file_, &status) == 0 ? static_cast<int64_t>(status.st_size) : -1;
-}
+// The end of the file, and also where a spill's next write goes: it has no
+// O_APPEND. (A seek costs less than a 32-bit fstat.)
+int64_t AppendSession::Size() { return locked_ ? static_cast<int64_t>(lseek(file_, 0, SEEK_END)) : -1; }
 
 bool AppendSession::ReadAt(uint64_t offset, char* out, std::size_t size) {
     while (locked_ && size > 0) {
@@ -413,9 +409,6 @@ bool AppendSession::WriteAt(uint64_t offset, std::string_view bytes) {
 }
 
 bool AppendSession::CutTo(uint64_t size) { return locked_ && ftruncate(file_, static_cast<off_t>(size)) == 0; }
-
-// Also where a spill's next write goes: it has no O_APPEND.
-int64_t AppendSession::End() { return locked_ ? static_cast<int64_t>(lseek(file_, 0, SEEK_END)) : -1; }
 
 std::size_t AppendSession::WriteEnd(const char* bytes, std::size_t size) {
     return static_cast<std::size_t>(WriteOnce(file_, bytes, size));
@@ -455,7 +448,7 @@ std::string AbsolutePath(const char* path) {
 #endif
 
 int64_t AppendSession::EndFragment(const int64_t* knownEnd) {
-    const int64_t end = End();
+    const int64_t end = Size();
     if (end <= 0 || (knownEnd && *knownEnd == end)) return end;
     char last = '\n';
     if (!ReadAt(static_cast<uint64_t>(end - 1), &last, 1) || last == '\n') return end;

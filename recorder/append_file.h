@@ -103,8 +103,7 @@ public:
     void RemoveWhenDone() { remove_ = true; }
 
 private:
-    // The platform's own: where the file ends now, and a write there.
-    int64_t End();
+    // The platform's own write at the end of the file.
     std::size_t WriteEnd(const char* bytes, std::size_t size);
 
     const char* path_;

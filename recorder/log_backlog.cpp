@@ -34,6 +34,8 @@ struct LogSlot {
     bool ascii = false;           // all three names are ASCII (looked at once)
     bool busy = false;            // a wait ran out: the lock is tried once until it is found free
     bool temporaryInUse = false;  // the spill in the temporary folder may hold lines
+    bool spilled = true;          // the spill beside may hold lines: looked at by every line
+    int64_t lookedAt = 0;         // when the spill beside was last found empty (a line's moment)
     int64_t knownEnd = -1;        // where this process's last line in the log ended
     uint64_t dropped = 0;         // by this load, from memory or a full spill
     uint64_t droppedUnsaid = 0;   // from memory, not yet counted in a spill's header
@@ -99,6 +101,7 @@ void FillSlot(LogSlot& slot, const char* path) {
     slot.busy = false;
     slot.temporaryInUse = !slot.temporary.empty() && FileSizeOf(slot.temporary.c_str()) > 0;
     slot.knownEnd = -1;
+    slot.spilled = true;
     slot.dropped = slot.droppedUnsaid = 0;
 }
 
@@ -126,6 +129,7 @@ public:
     uint64_t clock = 0;
     int64_t minuteFrom = 0, minuteTo = 0;  // [from, to): the moments of `minute`'s minute
     char minute[kStampSize] = {};         // the stamp of its second 0
+    int64_t lineMoment = 0;               // the moment of the last line stamped
     std::deque<Kept> kept;  // in memory, oldest first
     std::size_t keptBytes = 0;
 };
@@ -400,6 +404,8 @@ bool FoldSpills(LogSlot& slot, AppendSession& log) {
                             slot.ascii);
         if (spill.ready() ? !FoldOne(log, spill) : FileSizeOf(slot.beside.c_str()) > 0) return false;
     }
+    slot.spilled = false;
+    slot.lookedAt = g_journal.lineMoment;
     if (slot.temporaryInUse) {
         if (FileSizeOf(slot.temporary.c_str()) > 0) {
             AppendSession spill(slot.temporary.c_str(), AppendSession::Mode::Fold, AppendSession::Wait::Once);
@@ -425,7 +431,7 @@ std::size_t ToSpill(LogSlot& slot, std::string_view lines) {
         AppendSession spill(name.c_str(), AppendSession::Mode::Spill, wait);
         if (!spill.ready()) continue;
         const std::size_t written = AppendToSpill(spill, slot, lines.substr(placed));
-        if (temporary && written > 0) slot.temporaryInUse = true;
+        if (written > 0) (temporary ? slot.temporaryInUse : slot.spilled) = true;
         placed += written;
         if (placed == lines.size()) break;
     }
@@ -441,7 +447,15 @@ std::size_t Place(LogSlot& slot, std::string_view lines) {
                           slot.busy ? AppendSession::Wait::Once : AppendSession::Wait::Patient, slot.turn, slot.ascii);
         if (log.ready()) {
             slot.busy = false;
-            if (FoldSpills(slot, log)) placed = log.Append(lines, &slot.knownEnd);
+            // The spill beside is looked for where it may hold lines: this
+            // process put some there, or another writer wrote to the log
+            // since this one's last line (it may have spilled too), or a
+            // while has gone.
+            // (Its size only: a fragment there may be a fold's, to go on.)
+            const bool look = slot.spilled || slot.temporaryInUse || log.Size() != slot.knownEnd ||
+                              g_journal.lineMoment - slot.lookedAt >= kSpillLookSeconds ||
+                              g_journal.lineMoment < slot.lookedAt;  // a clock set back
+            if (!look || FoldSpills(slot, log)) placed = log.Append(lines, &slot.knownEnd);
         } else if (log.waitedOut()) {
             slot.busy = true;
         }
@@ -516,6 +530,7 @@ void WriteLogLine(const char* path, std::string_view line) {
 void LineStamp(int64_t moment, char* out) {
     Guard guard(kStateWaitMs);
     Journal& journal = g_journal;
+    if (guard.held()) journal.lineMoment = moment;
     if (!guard.held() || moment < journal.minuteFrom || moment >= journal.minuteTo) {
         const LocalTime local = ToLocalTime(moment);
         WriteStamp(local, out);

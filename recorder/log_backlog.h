@@ -9,10 +9,14 @@
 // the stamp of the minute the last line was stamped in.
 //
 // - Order: while a log's spill holds lines, no later line goes to the log
-//   before them. Each line first looks at the spill beside the log (one
-//   look, no open); when it holds lines, they are folded in, under both
-//   files' locks, before the line. A spill that cannot be folded now (held,
-//   read-only) takes the line instead, and is tried again at the next one.
+//   before them. A line looks at the spill beside the log (a look, no open)
+//   wherever it may hold lines: while this process has put lines there,
+//   when another writer wrote to the log since this one's last line, and
+//   once kSpillLookSeconds have gone by the lines' stamps; when it holds
+//   lines, they are folded in, under both files' locks, before the line. (A
+//   spill another writer made without writing to the log, its lock's wait
+//   run out, is so seen within a second.) A spill that cannot be folded now (held, read-only) takes
+//   the line instead, and is tried again at the next one.
 // - Where a spill goes: beside the log; where that cannot be written, in
 //   the user's temporary folder. Once the one in the temporary folder
 //   holds lines, later ones join it, and a fold takes the one beside first:
@@ -45,6 +49,7 @@ namespace plumeta {
 constexpr std::size_t kBacklogLimit = 1 << 20;
 constexpr std::size_t kLogSlots = 8;
 constexpr int kStateWaitMs = 200;
+constexpr int64_t kSpillLookSeconds = 1;  // by the lines' own clock
 
 // Writes `line` (one whole line ending in CR LF) to the log file `path`
 // (NUL-terminated, Windows-1250), or to its spill, or keeps it. Copies what
