@@ -135,40 +135,78 @@ public:
 };
 
 Journal g_journal;
-std::atomic<uint32_t> g_holder{0};  // the thread using g_journal, 0 for none
 
-// Holds the journal's state for one caller at a time. Nothing inside calls
-// the host, so a host that calls back in never meets it held by itself.
+// Turns on g_journal: a ticket each, served in the order taken, so that a
+// busy thread cannot keep the state from another. Who took ticket t is in
+// g_owners[t % kOwnerRing] (0 while unknown): a waiter looks at the one
+// served every kStateWaitMs, and passes the turn of a thread that is gone.
+constexpr uint32_t kOwnerRing = 64;  // threads in the module at once, at most; more only wait longer
+std::atomic<uint32_t> g_nextTicket{0};
+std::atomic<uint32_t> g_serving{0};
+std::atomic<uint32_t> g_owners[kOwnerRing];
+
+// Whether the thread that took `ticket` is gone. A slot still 0 after a
+// whole wait belongs to a thread ended between its ticket and its name;
+// our own name on another ticket is a thread gone whose number we reuse.
+bool TurnIsGone(uint32_t ticket, uint32_t self, bool unknownBefore) {
+    const uint32_t owner = g_owners[ticket % kOwnerRing].load(std::memory_order_acquire);
+    if (owner == 0) return unknownBefore;
+    return owner == self || !ThreadRuns(owner);
+}
+
+// Holds the journal's state for one caller at a time, callers served in the
+// order they came. Nothing inside calls the host, so a host that calls back
+// in never meets it held by itself.
 class Guard {
 public:
-    explicit Guard(int waitMs) {
+    Guard() {
         const uint32_t self = ThisThread();
-        const long long start = NowMs();
-        for (int attempt = 0;; ++attempt) {
-            uint32_t holder = 0;
-            if (g_holder.compare_exchange_strong(holder, self, std::memory_order_acquire)) break;
-            if (NowMs() - start >= waitMs) {
-                // A holder that is gone (ended inside WriteLogLine, or by
-                // the process's end) is replaced; one that runs is not.
-                if (holder == self || ThreadRuns(holder) ||
-                    !g_holder.compare_exchange_strong(holder, self, std::memory_order_acquire)) {
-                    return;
-                }
-                break;
-            }
-            Pause(attempt >= 8);
+        for (;;) {
+            ticket_ = g_nextTicket.fetch_add(1, std::memory_order_relaxed);
+            g_owners[ticket_ % kOwnerRing].store(self, std::memory_order_release);
+            if (Wait(self)) return;
+            // Our turn was passed over (we looked gone): a new ticket.
         }
-        held_ = true;
     }
     ~Guard() {
-        if (held_) g_holder.store(0, std::memory_order_release);
+        uint32_t self = ThisThread();
+        g_owners[ticket_ % kOwnerRing].compare_exchange_strong(self, 0, std::memory_order_relaxed);
+        uint32_t mine = ticket_;
+        g_serving.compare_exchange_strong(mine, ticket_ + 1, std::memory_order_release);
     }
     Guard(const Guard&) = delete;
     Guard& operator=(const Guard&) = delete;
-    bool held() const { return held_; }
 
 private:
-    bool held_ = false;
+    // True when our turn came; false when it went by.
+    bool Wait(uint32_t self) {
+        uint32_t lookedTurn = g_serving.load(std::memory_order_acquire);
+        long long lookedAt = NowMs();
+        bool unknown = false;
+        for (int attempt = 0;; ++attempt) {
+            const uint32_t serving = g_serving.load(std::memory_order_acquire);
+            if (serving == ticket_) return true;
+            if (static_cast<int32_t>(serving - ticket_) > 0) return false;
+            if (serving != lookedTurn) {
+                lookedTurn = serving;
+                lookedAt = NowMs();
+                unknown = false;
+            } else if (NowMs() - lookedAt >= kStateWaitMs) {
+                // The one served has had it kStateWaitMs: gone, or busy.
+                // (Its name is in the ring only while fewer than
+                // kOwnerRing tickets stand between us.)
+                if (ticket_ - serving < kOwnerRing && TurnIsGone(serving, self, unknown)) {
+                    uint32_t expected = serving;
+                    g_serving.compare_exchange_strong(expected, serving + 1, std::memory_order_acq_rel);
+                }
+                unknown = g_owners[serving % kOwnerRing].load(std::memory_order_relaxed) == 0;
+                lookedAt = NowMs();
+            }
+            Pause(attempt >= 8);
+        }
+    }
+
+    uint32_t ticket_ = 0;
 };
 
 LogSlot& SlotFor(Journal& journal, const char* path) {
@@ -397,22 +435,18 @@ bool FoldOne(AppendSession& log, AppendSession& spill) {
 }
 
 // True when no spill of the log holds lines now: each that does is folded
-// in first. A spill that cannot be opened now stays, for a later line.
+// in first, the one beside before the one in the temporary folder (another
+// process may have put lines in either). A spill that cannot be opened now
+// stays, for a later line.
 bool FoldSpills(LogSlot& slot, AppendSession& log) {
-    if (FileSizeOf(slot.beside.c_str(), slot.ascii) > 0) {
-        AppendSession spill(slot.beside.c_str(), AppendSession::Mode::Fold, AppendSession::Wait::Once, nullptr,
-                            slot.ascii);
-        if (spill.ready() ? !FoldOne(log, spill) : FileSizeOf(slot.beside.c_str()) > 0) return false;
+    for (const bool temporary : {false, true}) {
+        const std::string& name = temporary ? slot.temporary : slot.beside;
+        if (name.empty() || FileSizeOf(name.c_str(), slot.ascii) <= 0) continue;
+        AppendSession spill(name.c_str(), AppendSession::Mode::Fold, AppendSession::Wait::Once, nullptr, slot.ascii);
+        if (spill.ready() ? !FoldOne(log, spill) : FileSizeOf(name.c_str()) > 0) return false;
     }
-    slot.spilled = false;
+    slot.spilled = slot.temporaryInUse = false;
     slot.lookedAt = g_journal.lineMoment;
-    if (slot.temporaryInUse) {
-        if (FileSizeOf(slot.temporary.c_str()) > 0) {
-            AppendSession spill(slot.temporary.c_str(), AppendSession::Mode::Fold, AppendSession::Wait::Once);
-            if (spill.ready() ? !FoldOne(log, spill) : FileSizeOf(slot.temporary.c_str()) > 0) return false;
-        }
-        slot.temporaryInUse = false;
-    }
     return true;
 }
 
@@ -508,15 +542,7 @@ void PlaceKept(Journal& journal, LogSlot& slot) {
 }  // namespace
 
 void WriteLogLine(const char* path, std::string_view line) {
-    Guard guard(kStateWaitMs);
-    if (!guard.held()) {
-        // Without the state: the same files and locks, nothing remembered.
-        LogSlot alone;
-        FillSlot(alone, path);
-        Place(alone, line);
-        CloseFileTurn(alone.turn);
-        return;
-    }
+    Guard guard;
     Journal& journal = g_journal;
     LogSlot& slot = SlotFor(journal, path);
     if (!journal.kept.empty() && KeepsLinesOf(journal, path)) {
@@ -528,13 +554,13 @@ void WriteLogLine(const char* path, std::string_view line) {
 }
 
 void LineStamp(int64_t moment, char* out) {
-    Guard guard(kStateWaitMs);
+    Guard guard;
     Journal& journal = g_journal;
-    if (guard.held()) journal.lineMoment = moment;
-    if (!guard.held() || moment < journal.minuteFrom || moment >= journal.minuteTo) {
+    journal.lineMoment = moment;
+    if (moment < journal.minuteFrom || moment >= journal.minuteTo) {
         const LocalTime local = ToLocalTime(moment);
         WriteStamp(local, out);
-        if (!guard.held() || local.year == 0 || local.second > 59) return;
+        if (local.year == 0 || local.second > 59) return;
         std::memcpy(journal.minute, out, kStampSize);
         journal.minuteFrom = moment - local.second;
         journal.minuteTo = journal.minuteFrom + 60;
@@ -548,17 +574,15 @@ void LineStamp(int64_t moment, char* out) {
 }
 
 LogTally TallyOf(const char* path) {
-    Guard guard(kStateWaitMs);
+    Guard guard;
     LogTally tally;
-    if (!guard.held()) return tally;
     for (const Kept& kept : g_journal.kept) tally.inMemory += kept.path == path;
     if (const LogSlot* slot = FindSlot(g_journal, path)) tally.dropped = slot->dropped;
     return tally;
 }
 
 void SpillBacklog() {
-    Guard guard(kStateWaitMs);
-    if (!guard.held()) return;
+    Guard guard;
     Journal& journal = g_journal;
     while (!journal.kept.empty()) {
         const std::string path = journal.kept.front().path;

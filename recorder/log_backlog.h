@@ -32,10 +32,15 @@
 // - Only a line that neither the log nor a spill can take is kept in
 //   memory (at most kBacklogLimit bytes, the oldest dropped first, and
 //   counted); every later line of that log joins it until it can go.
-// - Threads: one caller at a time uses the state. A caller that cannot
-//   have it within kStateWaitMs (another thread stuck, or gone while it
-//   held it) writes its line without it, through the same files and locks;
-//   a holder that is gone is replaced.
+// - Threads: one caller at a time uses the state, and callers have it in
+//   the order they came (a ticket each), so every line of the process goes
+//   the one way above, placed in the order its call began: a thread's
+//   lines in its own order, lines of threads in the order of their
+//   tickets. A caller waits while the one before it works: one lock wait
+//   (kAppendLockWaitMs) and its spill's (kBriefLockWaitMs), or a fold (a spill
+//   of up to kSpillLimit bytes, streamed). The turn of a thread that is
+//   gone (ended inside the module, or by the process's end) is passed on
+//   after kStateWaitMs.
 #pragma once
 
 #include <cstddef>
