@@ -55,11 +55,11 @@ std::optional<std::wstring> WideName(const char* path, bool ascii = false) {
     return ascii || IsAscii(path) ? std::nullopt : Cp1250ToUtf16(path);
 }
 
-HANDLE OpenOnce(const char* path, DWORD access, DWORD share, DWORD disposition, bool ascii) {
+HANDLE OpenOnce(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD flags, bool ascii) {
     if (const std::optional<std::wstring> wide = WideName(path, ascii)) {
-        return CreateFileW(wide->c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return CreateFileW(wide->c_str(), access, share, nullptr, disposition, flags, nullptr);
     }
-    return CreateFileA(path, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileA(path, access, share, nullptr, disposition, flags, nullptr);
 }
 
 void MakeFolders(const char* path) {
@@ -90,10 +90,12 @@ HANDLE Open(const char* path, AppendSession::Mode mode, AppendSession::Wait wait
                              : GENERIC_READ | GENERIC_WRITE;
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | (mode == AppendSession::Mode::Fold ? FILE_SHARE_DELETE : 0);
     const DWORD disposition = mode == AppendSession::Mode::Fold ? OPEN_EXISTING : OPEN_ALWAYS;
+    // A spill is opened as the link it may be, never what a link points to.
+    const DWORD flags = FILE_ATTRIBUTE_NORMAL | (log ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
     LARGE_INTEGER start{};  // of the retries, from the first refusal
     bool madeFolders = false;
     for (;;) {
-        HANDLE file = OpenOnce(path, access, share, disposition, ascii);
+        HANDLE file = OpenOnce(path, access, share, disposition, flags, ascii);
         if (file != INVALID_HANDLE_VALUE) return file;
         const DWORD error = GetLastError();
         if (error == ERROR_PATH_NOT_FOUND && !madeFolders && disposition == OPEN_ALWAYS) {
@@ -197,6 +199,15 @@ AppendSession::AppendSession(const char* path, Mode mode, Wait wait, FileTurn tu
     file_ = Open(path, mode, wait, ascii, held);
     if (file_ == INVALID_HANDLE_VALUE) {
         waitedOut_ = held;
+        return;
+    }
+    BY_HANDLE_FILE_INFORMATION about{};
+    if (mode != Mode::Log && (!GetFileInformationByHandle(file_, &about) ||
+                              (about.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+                              about.nNumberOfLinks > 1)) {
+        CloseHandle(file_);
+        file_ = INVALID_HANDLE_VALUE;
+        notOurs_ = true;
         return;
     }
     locked_ = Lock(file_, wait, static_cast<HANDLE>(turn));
@@ -340,9 +351,10 @@ int OpenOnce(const char* path, int flags, bool ascii) {
 // Reading too: the last byte (a fragment?) and a fold's comparison. Only
 // a log appends by itself; a spill is also written in place.
 int Open(const char* path, AppendSession::Mode mode, bool ascii) {
+    // A spill is opened as the link it may be, never what a link points to.
     const int flags = mode == AppendSession::Mode::Log    ? O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC
-                      : mode == AppendSession::Mode::Spill ? O_RDWR | O_CREAT | O_CLOEXEC
-                                                           : O_RDWR | O_CLOEXEC;
+                      : mode == AppendSession::Mode::Spill ? O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW
+                                                           : O_RDWR | O_CLOEXEC | O_NOFOLLOW;
     int file = OpenOnce(path, flags, ascii);
     if (file < 0 && errno == ENOENT && mode != AppendSession::Mode::Fold) {
         ForEachFolder(path, [](const std::string& folder) { mkdir(SystemName(folder.c_str()).c_str(), 0755); });
@@ -358,6 +370,13 @@ bool Removed(int file) {
     return fstat(file, &status) == 0 && status.st_nlink == 0;
 }
 
+// A spill is a file of its own: not a device or a pipe, and no second name
+// of another file (a hard link), whose lines a fold would take and cut.
+bool OwnFile(int file) {
+    struct stat status {};
+    return fstat(file, &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink <= 1;
+}
+
 }  // namespace
 
 FileTurn OpenFileTurn(const char*) { return nullptr; }
@@ -366,11 +385,25 @@ void CloseFileTurn(FileTurn) {}
 // Linux has no share modes: nothing holds a file against an open.
 AppendSession::AppendSession(const char* path, Mode mode, Wait wait, FileTurn, bool ascii)
     : path_(path), file_(Open(path, mode, ascii)), mode_(mode), ascii_(ascii) {
-    if (file_ < 0) return;
+    if (file_ < 0) {
+        notOurs_ = errno == ELOOP;
+        return;
+    }
+    if (mode != Mode::Log && !OwnFile(file_)) {
+        close(file_);
+        file_ = -1;
+        notOurs_ = true;
+        return;
+    }
     locked_ = Lock(file_, wait);
     if (locked_ && mode != Mode::Log && Removed(file_)) {
         close(file_);
         file_ = mode == Mode::Spill ? Open(path, mode, ascii) : -1;
+        if (file_ >= 0 && !OwnFile(file_)) {
+            close(file_);
+            file_ = -1;
+            notOurs_ = true;
+        }
         locked_ = file_ >= 0 && Lock(file_, wait);
     }
     waitedOut_ = file_ >= 0 && !locked_;

@@ -77,6 +77,9 @@ public:
     // Not ready because a wait ran out: the lock, or the open of a file
     // that another program holds.
     bool waitedOut() const { return waitedOut_; }
+    // Not ready because a spill's name is a link (symbolic or hard) or no
+    // plain file: no spill of ours, left as it is.
+    bool notOurs() const { return notOurs_; }
 
     // The file's size now; -1 when not ready or unknown.
     int64_t Size();
@@ -116,6 +119,7 @@ private:
     bool ascii_;
     bool locked_ = false;
     bool waitedOut_ = false;
+    bool notOurs_ = false;
     bool remove_ = false;
 };
 

@@ -23,9 +23,6 @@
 namespace plumeta {
 namespace {
 
-// A fold or a shift moves a spill's lines this many bytes at a time.
-constexpr std::size_t kChunk = 1 << 20;
-
 struct LogSlot {
     std::string path;       // Windows-1250, as LogFileName gave it, with ".txt"
     std::string beside;     // its spill beside it
@@ -233,34 +230,36 @@ LogSlot* FindSlot(Journal& journal, std::string_view path) {
 
 // ---- a spill's header and its bound --------------------------------------
 
-std::optional<SpillState> ReadHeader(AppendSession& spill) {
-    char bytes[kSpillHeaderSize];
-    if (spill.Size() < int64_t(kSpillHeaderSize) || !spill.ReadAt(0, bytes, sizeof bytes)) return std::nullopt;
-    return ReadSpillHeader(std::string_view(bytes, sizeof bytes));
+// A fold or a shift moves a spill's lines this many bytes at a time.
+constexpr std::size_t kChunk = kFoldChunk;
+
+bool ReadAtOf(void* file, uint64_t offset, char* out, std::size_t size) {
+    return static_cast<AppendSession*>(file)->ReadAt(offset, out, size);
 }
 
 bool WriteHeader(AppendSession& spill, const SpillState& state) {
-    const SpillHeader header = MakeSpillHeader(state);
-    return spill.WriteAt(0, std::string_view(reinterpret_cast<const char*>(&header), sizeof header));
+    char bytes[kSpillHeaderSize];
+    return spill.WriteAt(0, std::string_view(bytes, SpillHeaderBytes(state, bytes)));
 }
 
-// Copies [from, size) to kSpillHeaderSize on and cuts the file after it.
-// The two never overlap (see DropOldest), so a copy cut short by a kill
-// is done again whole from the header's shiftFrom.
+// Copies [from, size) to the body and cuts the file after it. The two
+// never overlap (see DropOldest), so a copy cut short by a kill is done
+// again whole from the header's shiftFrom.
 bool Shift(AppendSession& spill, SpillState& state, std::string& buffer) {
     const int64_t size = spill.Size();
     const uint64_t from = *state.shiftFrom;
+    if (from < state.body) return false;
     if (size > int64_t(from)) {
         buffer.resize(kChunk);
         for (uint64_t at = from; at < uint64_t(size);) {
             const std::size_t take = std::min<uint64_t>(kChunk, uint64_t(size) - at);
             if (!spill.ReadAt(at, &buffer[0], take) ||
-                !spill.WriteAt(kSpillHeaderSize + (at - from), std::string_view(buffer.data(), take))) {
+                !spill.WriteAt(state.body + (at - from), std::string_view(buffer.data(), take))) {
                 return false;
             }
             at += take;
         }
-        if (!spill.CutTo(kSpillHeaderSize + (uint64_t(size) - from))) return false;
+        if (!spill.CutTo(state.body + (uint64_t(size) - from))) return false;
     }
     state.shiftFrom.reset();
     return WriteHeader(spill, state);
@@ -293,19 +292,26 @@ uint64_t CountLines(AppendSession& spill, uint64_t from, uint64_t to, std::strin
 
 // Drops the oldest lines of a full spill, so that at most half of
 // kSpillLimit is left, and never more than what goes (so that the moved
-// lines never overwrite their own source). Answers how many went.
+// lines never overwrite their own source). Answers how many went that were
+// not in the log already (those before a fold's foldFrom are).
 uint64_t DropOldest(AppendSession& spill, SpillState& state, std::string& buffer) {
     const uint64_t size = uint64_t(spill.Size());
-    const uint64_t body = kSpillHeaderSize;
+    const uint64_t body = state.body;
     uint64_t from = size > kSpillLimit / 2 ? std::max(body, size - kSpillLimit / 2) : body;
     if (size - from > from - body) from = body + (size - body + 1) / 2;
     from = LineEndAfter(spill, from == body ? body : from - 1, size, buffer);
     if (from == body) return 0;
-    const uint64_t dropped = CountLines(spill, body, from, buffer);
+    const uint64_t folded = state.foldFrom && state.foldAt ? std::min(*state.foldFrom, from) : body;
+    const uint64_t dropped = CountLines(spill, folded, from, buffer);
     state.dropped += dropped;
     state.shiftFrom = from;
-    // A fold under way began where the first line kept now was to go.
-    if (state.foldAt) *state.foldAt += from - body;
+    if (state.foldFrom && *state.foldFrom >= from) {
+        *state.foldFrom -= from - body;
+    } else if (state.foldFrom) {
+        // Lines of the chunk under way went: the next fold finds the first
+        // one kept in the log's tail, or folds it.
+        *state.foldFrom = body;
+    }
     if (!WriteHeader(spill, state)) return 0;
     Shift(spill, state, buffer);
     return dropped;
@@ -332,23 +338,35 @@ void CutFragment(AppendSession& spill, uint64_t body, std::string& buffer) {
     }
 }
 
-// The header of a spill about to be read or written, with any interrupted
-// shift finished; nothing when the file holds lines only.
-std::optional<SpillState> Prepare(AppendSession& spill, std::string& buffer) {
-    std::optional<SpillState> state = ReadHeader(spill);
-    if (state && state->shiftFrom && !Shift(spill, *state, buffer)) return std::nullopt;
-    return state;
+// What a spill about to be read or written is.
+enum class SpillKind {
+    Empty,    // no bytes: ours to begin
+    Ours,     // a header whose fields fit the file (any interrupted shift finished)
+    Foreign,  // anything else: no spill of ours, never folded or written to
+};
+
+SpillKind Prepare(AppendSession& spill, SpillState& state, std::string& buffer) {
+    const int64_t size = spill.Size();
+    if (size == 0) return SpillKind::Empty;
+    char bytes[kSpillHeaderSize];
+    const std::size_t have = std::size_t(std::min<int64_t>(std::max<int64_t>(size, 0), kSpillHeaderSize));
+    std::optional<SpillState> read;
+    if (have >= kOldSpillHeaderSize && spill.ReadAt(0, bytes, have)) read = ReadSpillHeader(std::string_view(bytes, have));
+    if (!read) return SpillKind::Foreign;
+    state = *read;
+    if (state.shiftFrom && !Shift(spill, state, buffer)) return SpillKind::Foreign;
+    return SpillStateFits(state, uint64_t(spill.Size())) ? SpillKind::Ours : SpillKind::Foreign;
 }
 
 // Appends to a spill under its lock: the header first when it is new (in
 // the same write as the lines), the oldest lines dropped when it is full.
+// A spill not of ours takes nothing.
 std::size_t AppendToSpill(AppendSession& spill, LogSlot& slot, std::string_view lines) {
     std::string buffer;
-    std::optional<SpillState> state = Prepare(spill, buffer);
-    CutFragment(spill, state ? kSpillHeaderSize : 0, buffer);
-    const int64_t size = spill.Size();
-    if (size < 0) return 0;
-    if (size == 0) {
+    SpillState state;
+    const SpillKind kind = Prepare(spill, state, buffer);
+    if (kind == SpillKind::Foreign) return 0;
+    if (kind == SpillKind::Empty) {
         SpillState fresh;
         fresh.dropped = slot.droppedUnsaid;
         const SpillHeader header = MakeSpillHeader(fresh);
@@ -359,62 +377,53 @@ std::size_t AppendToSpill(AppendSession& spill, LogSlot& slot, std::string_view 
         slot.droppedUnsaid = 0;
         return written - sizeof header;
     }
-    if (state) {
-        if (uint64_t(size) + lines.size() > kSpillHeaderSize + kSpillLimit) {
-            slot.dropped += DropOldest(spill, *state, buffer);
-        }
-        if (slot.droppedUnsaid) {
-            state->dropped += slot.droppedUnsaid;
-            if (WriteHeader(spill, *state)) slot.droppedUnsaid = 0;
-        }
+    CutFragment(spill, state.body, buffer);
+    if (uint64_t(spill.Size()) + lines.size() > state.body + kSpillLimit) {
+        slot.dropped += DropOldest(spill, state, buffer);
+    }
+    if (slot.droppedUnsaid) {
+        state.dropped += slot.droppedUnsaid;
+        if (WriteHeader(spill, state)) slot.droppedUnsaid = 0;
     }
     return spill.Append(lines);
 }
 
 // ---- folds ---------------------------------------------------------------
 
-// How much of the spill's lines an interrupted fold put into the log from
-// `foldAt` on: all the log holds there when it equals their beginning,
-// else nothing.
-uint64_t AlreadyFolded(AppendSession& log, AppendSession& spill, uint64_t foldAt, uint64_t body,
-                       uint64_t size, std::string& buffer) {
-    const int64_t logSize = log.Size();
-    if (logSize < int64_t(foldAt)) return 0;
-    const uint64_t there = std::min<uint64_t>(uint64_t(logSize) - foldAt, size - body);
-    buffer.resize(2 * kChunk);
-    for (uint64_t at = 0; at < there;) {
-        const std::size_t take = std::min<uint64_t>(kChunk, there - at);
-        if (!log.ReadAt(foldAt + at, &buffer[0], take) || !spill.ReadAt(body + at, &buffer[kChunk], take) ||
-            std::memcmp(buffer.data(), buffer.data() + kChunk, take) != 0) {
-            return 0;
-        }
-        at += take;
-    }
-    return there;
-}
+// Moves a spill's lines into the log, both under their locks: Emptied when
+// the spill is empty then. Before each chunk it records in the header where
+// the chunk comes from and where in the log it goes, so that a fold cut
+// short is taken up where it was (FoldedAlready). A spill not of ours is
+// left as it is.
+enum class Folding { Emptied, Stopped, NotOurs };
 
-// Moves a spill's lines into the log, both under their locks; true when
-// the spill is empty then. A fold cut short leaves the spill whole, its
-// header telling the next fold where this one began.
-bool FoldOne(AppendSession& log, AppendSession& spill) {
+Folding FoldOne(AppendSession& log, AppendSession& spill) {
     std::string buffer;
-    std::optional<SpillState> state = Prepare(spill, buffer);
+    SpillState state;
+    if (Prepare(spill, state, buffer) == SpillKind::Foreign) return Folding::NotOurs;
     const int64_t size = spill.Size();
-    const uint64_t body = state ? kSpillHeaderSize : 0;
-    if (size < 0) return false;
-    uint64_t done = 0;
-    if (uint64_t(size) > body) {
-        if (state && state->foldAt) done = AlreadyFolded(log, spill, *state->foldAt, body, uint64_t(size), buffer);
-        int64_t end = done ? log.Size() : log.EndFragment();
-        if (end < 0) return false;
-        if (state && !done) {
-            state->foldAt = uint64_t(end);
-            if (!WriteHeader(spill, *state)) return false;
+    if (size < 0) return Folding::Stopped;
+    if (uint64_t(size) > state.body) {
+        const int64_t logSize = log.Size();
+        if (logSize < 0) return Folding::Stopped;
+        const Folded done = FoldedAlready({ReadAtOf, &log}, uint64_t(logSize), {ReadAtOf, &spill}, uint64_t(size),
+                                          state, buffer);
+        uint64_t at = state.foldFrom && state.foldAt ? *state.foldFrom + done.bytes : state.body;
+        // The rest of a line torn at the log's end goes on it; else a
+        // fragment there (another writer's) is ended first.
+        int64_t end = done.atLogEnd ? logSize : log.EndFragment();
+        if (end < 0) return Folding::Stopped;
+        const bool old = state.body == kOldSpillHeaderSize;
+        if (old && !(state.foldAt && done.bytes)) {
+            // An old header records only where in the log the fold began.
+            state.foldAt = uint64_t(end);
+            state.foldFrom = state.body;
+            if (!WriteHeader(spill, state)) return Folding::Stopped;
         }
         buffer.resize(kChunk);
-        for (uint64_t at = body + done; at < uint64_t(size);) {
+        while (at < uint64_t(size)) {
             std::size_t take = std::min<uint64_t>(kChunk, uint64_t(size) - at);
-            if (!spill.ReadAt(at, &buffer[0], take)) return false;
+            if (!spill.ReadAt(at, &buffer[0], take)) return Folding::Stopped;
             // Whole lines at a time, so that a short write stops at a line's
             // end; a fragment at the very end (a writer killed in the middle
             // of a line it never reported) is left out.
@@ -425,25 +434,32 @@ bool FoldOne(AppendSession& log, AppendSession& spill) {
             } else if (last) {
                 break;
             }
-            if (log.Append(std::string_view(buffer.data(), take), &end) != take) return false;
+            if (!old) {
+                state.foldAt = uint64_t(end);
+                state.foldFrom = at;
+                if (!WriteHeader(spill, state)) return Folding::Stopped;
+            }
+            if (log.Append(std::string_view(buffer.data(), take), &end) != take) return Folding::Stopped;
             at += take;
         }
     }
-    if (!spill.CutTo(0)) return false;
+    if (!spill.CutTo(0)) return Folding::Stopped;
     spill.RemoveWhenDone();
-    return true;
+    return Folding::Emptied;
 }
 
 // True when no spill of the log holds lines now: each that does is folded
 // in first, the one beside before the one in the temporary folder (another
 // process may have put lines in either). A spill that cannot be opened now
-// stays, for a later line.
+// stays, for a later line; a file of that name not of ours is passed by.
 bool FoldSpills(LogSlot& slot, AppendSession& log) {
     for (const bool temporary : {false, true}) {
         const std::string& name = temporary ? slot.temporary : slot.beside;
         if (name.empty() || FileSizeOf(name.c_str(), slot.ascii) <= 0) continue;
         AppendSession spill(name.c_str(), AppendSession::Mode::Fold, AppendSession::Wait::Once, nullptr, slot.ascii);
-        if (spill.ready() ? !FoldOne(log, spill) : FileSizeOf(name.c_str()) > 0) return false;
+        if (spill.ready() ? FoldOne(log, spill) == Folding::Stopped : !spill.notOurs() && FileSizeOf(name.c_str()) > 0) {
+            return false;
+        }
     }
     slot.spilled = slot.temporaryInUse = false;
     slot.lookedAt = g_journal.lineMoment;

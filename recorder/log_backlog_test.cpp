@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 
 #include "recorder/append_file.h"
@@ -170,34 +171,100 @@ TEST_F(LogBacklog, HeldLogSpillsAndFoldsInOrder) {
 }
 
 // A fold that a kill cut short at any instant is completed by the next
-// one, each line once: the header says where in the log it began.
+// one, each line once, whatever became of the log meanwhile: the header
+// says how far the fold came and where its last chunk went.
 TEST_F(LogBacklog, InterruptedFoldIsCompletedOnce) {
-    const std::string spilled = Lines(2, 4, 40);
+    const std::string one = Line(1), spilled = Lines(2, 4, 40), note = "notatka\r\n", other = "inny\r\n";
+    const uint64_t body = kSpillHeaderSize;
     struct Row {
         const char* what;
-        std::size_t inLog;  // bytes of the spill's lines that reached the log
-        bool marked;        // the header tells where the fold began
+        std::string log;            // as the kill and then the user left it
+        std::optional<uint64_t> at;  // the header's foldAt
+        uint64_t from;              // its foldFrom, past the body
+        std::string after;          // the log once line 5 is written
     };
     const Row rows[] = {
-        {"before the header was written", 0, false},
-        {"after the header, before any line", 0, true},
-        {"in the middle of a line", 57, true},
-        {"at a line's end", 40, true},
-        {"after the last line, before the spill was emptied", spilled.size(), true},
+        {"before the header was written", one, std::nullopt, 0, one + spilled + Line(5)},
+        {"after the header, before any line", one, one.size(), 0, one + spilled + Line(5)},
+        {"in the middle of a line", one + spilled.substr(0, 57), one.size(), 0, one + spilled + Line(5)},
+        {"at a line's end", one + spilled.substr(0, 40), one.size(), 0, one + spilled + Line(5)},
+        {"after the last line", one + spilled, one.size(), 0, one + spilled + Line(5)},
+        {"a later chunk, before it went in", one + spilled.substr(0, 40), one.size() + 40, 40,
+         one + spilled + Line(5)},
+        {"then the first line deleted", spilled.substr(0, 80), one.size(), 0, spilled + Line(5)},
+        {"then a line put at the top", note + one + spilled.substr(0, 80), one.size(), 0,
+         note + one + spilled + Line(5)},
+        {"then another writer's line after it", one + spilled.substr(0, 40) + note, one.size(), 0,
+         one + spilled.substr(0, 40) + note + spilled.substr(40) + Line(5)},
+        {"then emptied", "", one.size(), 0, spilled + Line(5)},
+        {"then replaced by another file", other, one.size(), 0, other + spilled + Line(5)},
+        {"a later chunk, then the first line deleted", spilled.substr(0, 40), one.size() + 40, 40,
+         spilled + Line(5)},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         const fs::path log = dir_ / "statusy.txt";
         const fs::path spill = SpillBeside(log.string());
         SpillState state;
-        if (row.marked) state.foldAt = Line(1).size();
-        Put(log, Line(1) + spilled.substr(0, row.inLog));
+        state.foldAt = row.at;
+        if (row.at) state.foldFrom = body + row.from;
+        Put(log, row.log);
         Put(spill, Header(state) + spilled);
         Write(log, Line(5));
-        EXPECT_EQ(Read(log), Line(1) + spilled + Line(5));
+        EXPECT_EQ(Read(log), row.after);
+        EXPECT_FALSE(fs::exists(spill));
+        SpillBacklog();
+        fs::remove(log);
+    }
+}
+
+// A file at a spill's name that the module did not write (a header not
+// its own, offsets that cannot be, no header, a link to another file) is
+// never folded, written to or cut; the log goes on without it.
+TEST_F(LogBacklog, ForeignSpillsAreLeftAlone) {
+    const std::string header = Header(), lines = Lines(7, 8);
+    std::string damaged = header, huge = header, inside = header;
+    damaged[5] = 'X';
+    huge.replace(20, 20, "99999999999999999999");
+    inside.replace(69, 20, "00000000000000000100");
+    const struct {
+        const char* what;
+        std::string bytes;  // empty: a link to another file
+        bool symbolic;
+    } rows[] = {
+        {"one byte of the header damaged", damaged + lines, false},
+        {"od= past every number", huge + lines, false},
+        {"przesuw= inside the header", inside + lines, false},
+        {"300 NUL bytes", std::string(300, '\0'), false},
+        {"a note without a last line end", "notatka\r\nbez ko\xF1" "ca", false},
+        {"a hard link to another file", "", false},
+#if !defined(_WIN32)
+        {"a symbolic link to another file", "", true},
+#endif
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const fs::path log = dir_ / "statusy.txt", spill = SpillBeside(log.string()), other = dir_ / "moje.txt";
+        const std::string mine = header + Lines(20, 21);  // looks like a spill, is the user's
+        if (row.bytes.empty()) {
+            Put(other, mine);
+            row.symbolic ? fs::create_symlink(other, spill) : fs::create_hard_link(other, spill);
+        } else {
+            Put(spill, row.bytes);
+        }
+        Write(log, Line(1));
+        {
+            Hold hold(Hold::Kind::AppendLock, log);
+            Write(log, Line(2));  // to the temporary folder, not into that file
+        }
+        Write(log, Line(3));
+        EXPECT_EQ(Read(log), Lines(1, 3));
+        EXPECT_EQ(Read(row.bytes.empty() ? other : spill), row.bytes.empty() ? mine : row.bytes);
         SpillBacklog();
         fs::remove(log);
         fs::remove(spill);
+        fs::remove(other);
+        fs::remove(SpillInTemporaryFolder(log.string().c_str()));
     }
 }
 

@@ -1,5 +1,6 @@
 #include "recorder/spill_file.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace plumeta {
@@ -58,30 +59,130 @@ SpillHeader MakeSpillHeader(const SpillState& state) {
     PutNumber(header.dropped, state.dropped);
     Put(header.shiftKey, " przesuw=");
     PutNumber(header.shiftFrom, state.shiftFrom);
+    Put(header.progressKey, " doszlo=");
+    PutNumber(header.foldFrom, state.foldFrom);
     Put(header.end, "\r\n");
     return header;
 }
 
+std::size_t SpillHeaderBytes(const SpillState& state, char* out) {
+    const SpillHeader header = MakeSpillHeader(state);
+    std::memcpy(out, &header, sizeof header);
+    if (state.body != kOldSpillHeaderSize) return sizeof header;
+    std::memcpy(out + offsetof(SpillHeader, progressKey), "\r\n", 2);  // an old one keeps its shape
+    return kOldSpillHeaderSize;
+}
+
 std::optional<SpillState> ReadSpillHeader(std::string_view bytes) {
-    if (bytes.size() < kSpillHeaderSize) return std::nullopt;
+    if (bytes.size() < kOldSpillHeaderSize) return std::nullopt;
     SpillHeader header;
-    std::memcpy(&header, bytes.data(), sizeof header);
+    std::memset(&header, 0, sizeof header);
+    std::memcpy(&header, bytes.data(), std::min(bytes.size(), sizeof header));
     const SpillHeader shape = MakeSpillHeader({});
+    const bool old = std::memcmp(header.progressKey, "\r\n", 2) == 0;
     if (std::memcmp(header.magic, shape.magic, sizeof header.magic) != 0 ||
         std::memcmp(header.foldKey, shape.foldKey, sizeof header.foldKey) != 0 ||
         std::memcmp(header.droppedKey, shape.droppedKey, sizeof header.droppedKey) != 0 ||
         std::memcmp(header.shiftKey, shape.shiftKey, sizeof header.shiftKey) != 0 ||
-        std::memcmp(header.end, shape.end, sizeof header.end) != 0) {
+        (!old && (bytes.size() < kSpillHeaderSize ||
+                  std::memcmp(header.progressKey, shape.progressKey, sizeof header.progressKey) != 0 ||
+                  std::memcmp(header.end, shape.end, sizeof header.end) != 0))) {
         return std::nullopt;
     }
     SpillState state;
     std::optional<uint64_t> dropped;
     if (!GetNumber(header.foldAt, state.foldAt) || !GetNumber(header.dropped, dropped) ||
-        !GetNumber(header.shiftFrom, state.shiftFrom)) {
+        !GetNumber(header.shiftFrom, state.shiftFrom) || !dropped) {
         return std::nullopt;
     }
-    state.dropped = dropped.value_or(0);
+    state.dropped = *dropped;
+    if (old) {
+        // It folded from its body on, recording only where in the log.
+        state.body = kOldSpillHeaderSize;
+        if (state.foldAt) state.foldFrom = state.body;
+    } else if (!GetNumber(header.foldFrom, state.foldFrom) || state.foldAt.has_value() != state.foldFrom.has_value()) {
+        return std::nullopt;
+    }
     return state;
+}
+
+bool SpillStateFits(const SpillState& state, uint64_t size) {
+    return size >= state.body && !state.shiftFrom && (!state.foldFrom || (*state.foldFrom >= state.body && *state.foldFrom <= size));
+}
+
+namespace {
+
+// How many bytes from `logAt` in the log equal those from `spillAt` in
+// the spill, up to either's end.
+uint64_t Match(ReadAtFn log, uint64_t logAt, uint64_t logSize, ReadAtFn spill, uint64_t spillAt, uint64_t spillSize,
+               std::string& buffer) {
+    constexpr std::size_t kStep = 64 << 10;
+    buffer.resize(2 * kStep);
+    uint64_t matched = 0;
+    while (logAt + matched < logSize && spillAt + matched < spillSize) {
+        const std::size_t take = std::min<uint64_t>({kStep, logSize - logAt - matched, spillSize - spillAt - matched});
+        if (!log.read(log.file, logAt + matched, &buffer[0], take) ||
+            !spill.read(spill.file, spillAt + matched, &buffer[kStep], take)) {
+            break;
+        }
+        const auto differ = std::mismatch(buffer.begin(), buffer.begin() + take, buffer.begin() + kStep);
+        matched += uint64_t(differ.first - buffer.begin());
+        if (differ.first != buffer.begin() + take) break;
+    }
+    return matched;
+}
+
+// A run of the spill's lines found at `logAt`: to the log's end, or to the
+// last line end before the two differ.
+Folded Run(ReadAtFn log, uint64_t logAt, uint64_t logSize, ReadAtFn spill, uint64_t from, uint64_t spillSize,
+           std::string& buffer) {
+    const uint64_t matched = Match(log, logAt, logSize, spill, from, spillSize, buffer);
+    if (logAt + matched == logSize) return {matched, true};
+    if (from + matched == spillSize) return {matched, false};
+    // Back to the last line end within the run.
+    uint64_t end = matched;
+    char byte = 0;
+    while (end > 0 && spill.read(spill.file, from + end - 1, &byte, 1) && byte != '\n') --end;
+    return {end, false};
+}
+
+}  // namespace
+
+Folded FoldedAlready(ReadAtFn log, uint64_t logSize, ReadAtFn spill, uint64_t spillSize, const SpillState& state,
+                     std::string& buffer) {
+    if (!state.foldAt || !state.foldFrom || *state.foldFrom >= spillSize) return {};
+    const uint64_t from = *state.foldFrom;
+    std::string lines;  // the first line from foldFrom, with its line end
+    {
+        const std::size_t take = std::min<uint64_t>(4096, spillSize - from);
+        lines.resize(take);
+        if (!spill.read(spill.file, from, &lines[0], take)) return {};
+        const std::size_t end = lines.find('\n');
+        if (end != std::string::npos) lines.resize(end + 1);
+    }
+    // Where the fold recorded it began.
+    if (*state.foldAt <= logSize) {
+        const Folded there = Run(log, *state.foldAt, logSize, spill, from, spillSize, buffer);
+        if (there.bytes >= lines.size() || there.atLogEnd) return there;
+    }
+    // The log changed: its tail, for the first line at a line's start.
+    const uint64_t tail = std::min<uint64_t>(logSize, kFoldChunk + kFoldTailSlack);
+    std::string text(tail, '\0');
+    if (tail == 0 || !log.read(log.file, logSize - tail, &text[0], tail)) return {};
+    Folded best;
+    for (std::size_t at = text.find(lines); at != std::string::npos; at = text.find(lines, at + 1)) {
+        const uint64_t logAt = logSize - tail + at;
+        if (at == 0 ? logAt != 0 && [&] {
+                char before = 0;
+                return !log.read(log.file, logAt - 1, &before, 1) || before != '\n';
+            }()
+                    : text[at - 1] != '\n') {
+            continue;  // not at a line's start
+        }
+        const Folded run = Run(log, logAt, logSize, spill, from, spillSize, buffer);
+        if (run.bytes >= best.bytes) best = run;
+    }
+    return best;
 }
 
 std::string SpillBeside(std::string_view log) {
