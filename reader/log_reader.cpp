@@ -5,12 +5,15 @@
 #include <emmintrin.h>
 #endif
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
+#include <vector>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 
+#include "codepage/codepage.h"
 #include "reader/chunk_reader.h"
 #include "recorder/spill_file.h"
 #include "recorder/status_log.h"
@@ -458,21 +461,143 @@ std::optional<int64_t> ModificationTime(const std::string& path) {
 int MonthDay(const LocalTime& time) { return time.month * 100 + time.day; }
 
 constexpr int kLeapDay = 229;  // 29.02 as MonthDay gives it
+constexpr int64_t kDaySeconds = 86400;
+constexpr int64_t kYearSeconds = 366 * kDaySeconds;
+constexpr int64_t kNoRecord = -1;
 
-// A run of consecutive 29.02 records, as the first pass saw it: within one
-// year the month-days only grow, so a year has at most one.
+// Where a stamp falls in a year of 366 days, in seconds.
+int64_t YearPosition(const LocalTime& time) {
+    static constexpr int kBefore[12] = {0, 31, 60, 91, 121, 152, 182, 213, 244, 274, 305, 335};
+    return (int64_t(kBefore[time.month - 1] + time.day - 1) * 24 + time.hour) * 3600 + time.minute * 60 + time.second;
+}
+
+// The years between one record and the next, `earlier` and `later` being
+// their YearPosition: a step back of a day or more is a New Year (+1); one
+// of less (a clock set back, a zone crossed, a spill's line from before a
+// writer's midnight) stays in the year, or, across New Year's midnight,
+// goes back into the one before (-1).
+int YearStep(int64_t earlier, int64_t later) {
+    if (earlier == kNoRecord || later == kNoRecord) return 0;
+    if (later < earlier) return earlier - later >= kDaySeconds ? 1 : 0;
+    return later - earlier > kYearSeconds - kDaySeconds ? -1 : 0;
+}
+
+// Days from 1970-01-01 to the date (the proleptic Gregorian calendar).
+int64_t DaysFromCivil(int64_t year, int month, int day) {
+    year -= month <= 2;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const int64_t yearOfEra = year - era * 400;
+    const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+bool IsLeapYear(int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+// The latest year in which `last` falls no later than a day after the
+// moment `modified` (as the stamp reads, whatever the zones of the writer
+// and the reader, which differ by less than a day).
+int64_t LastRecordYear(const LocalTime& last, int64_t modified) {
+    const int64_t bound = modified + kDaySeconds;
+    const int64_t clock = last.hour * 3600 + last.minute * 60 + last.second;
+    int64_t year = 1970 + (bound >= 0 ? bound : bound - 31622399) / 31556952 + 1;
+    for (;; --year) {
+        if (last.month == 2 && last.day == 29 && !IsLeapYear(year)) continue;
+        if (DaysFromCivil(year, last.month, last.day) * kDaySeconds + clock <= bound) return year;
+    }
+}
+
+// A run of consecutive 29.02 records, as the first pass saw it: a year has
+// at most one.
 struct LeapRun {
-    int64_t changes;   // year changes up to and including its first record
-    int before;        // the month-day of the record before it, 0 for none
-    int next;          // of the record after it, 0 for none
-    int delta = 0;     // how leaving it out changes the year changes before it
+    int64_t changes;  // year changes up to and including its first record
+    int64_t before;   // the YearPosition of the record before it, kNoRecord for none
+    int64_t first;    // of its first record
+    int64_t last;     // of its last record
+    int64_t next;     // of the record after it, kNoRecord for none
+    int delta = 0;    // how leaving it out changes the year changes before it
     bool removed = false;
 };
 
 // The years a record may fall in: four digits, and no year 0.
 constexpr int kFirstYear = 1, kLastYear = 9999;
 
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+// Reads bytes of a file at an offset, for FoldedAlready.
+bool ReadFileAt(void* file, uint64_t offset, char* out, std::size_t size) {
+    std::ifstream& in = *static_cast<std::ifstream*>(file);
+    in.clear();
+    in.seekg(static_cast<std::streamoff>(offset));
+    return in.read(out, static_cast<std::streamsize>(size)) && in.gcount() == static_cast<std::streamsize>(size);
+}
+
+uint64_t SizeOf(const std::string& path) {
+    std::error_code error;
+    const auto name = std::filesystem::u8path(path);
+    if (!std::filesystem::is_regular_file(name, error)) return 0;
+    const uintmax_t size = std::filesystem::file_size(name, error);
+    return error ? 0 : uint64_t(size);
+}
+
+// A spill of the log, read as the module's next fold would take it.
+struct SpillView {
+    std::string name;         // UTF-8
+    uint64_t skipLines = 0;   // its first lines: the header, and those already in the log
+    uint64_t dropped = 0;     // its oldest lines that went, never written (the header's usuniete=)
+    bool damaged = false;     // no header of the module's: every line is read
+};
+
+std::optional<SpillView> LookAtSpill(const std::string& log, const std::string& spill) {
+    const uint64_t size = SizeOf(spill);
+    if (spill.empty() || spill == log || size == 0) return std::nullopt;
+    SpillView view;
+    view.name = spill;
+    std::ifstream in(std::filesystem::u8path(spill), std::ios::binary);
+    char head[kSpillHeaderSize];
+    const std::size_t have = std::size_t(std::min<uint64_t>(size, sizeof head));
+    if (!in || !ReadFileAt(&in, 0, head, have)) return std::nullopt;
+    std::optional<SpillState> state = ReadSpillHeader(std::string_view(head, have));
+    if (state && state->shiftFrom && *state->shiftFrom >= state->body && *state->shiftFrom <= size) {
+        // Its oldest lines were going when its writer stopped: the ones
+        // from shiftFrom on are kept.
+        state->foldAt.reset();
+        state->foldFrom = state->body;
+    } else if (!state || !SpillStateFits(*state, size)) {
+        view.damaged = true;
+        view.skipLines = std::string_view(head, have).substr(0, 16) == "#plumeta-zalegle" ? 1 : 0;
+        return view;
+    }
+    view.dropped = state->dropped;
+    uint64_t skipTo = state->shiftFrom ? *state->shiftFrom : state->body;
+    if (state->foldAt && state->foldFrom) {
+        std::ifstream logFile(std::filesystem::u8path(log), std::ios::binary);
+        std::string buffer;
+        const Folded done = FoldedAlready({ReadFileAt, &logFile}, SizeOf(log), {ReadFileAt, &in}, size, *state, buffer);
+        skipTo = *state->foldFrom + done.bytes;
+    }
+    // Lines up to skipTo (a line torn there is read whole from the spill).
+    std::string chunk(1 << 16, '\0');
+    view.skipLines = 1;  // the header
+    for (uint64_t at = state->body; at < skipTo;) {
+        const std::size_t take = std::size_t(std::min<uint64_t>(chunk.size(), skipTo - at));
+        if (!ReadFileAt(&in, at, &chunk[0], take)) break;
+        view.skipLines += uint64_t(std::count(chunk.begin(), chunk.begin() + take, '\n'));
+        at += take;
+    }
+    return view;
+}
+
+// The log's spills: the one beside it, then the one in the temporary
+// folder, by the names the module gives them.
+std::vector<SpillView> SpillsOf(const std::string& log) {
+    std::vector<SpillView> spills;
+    if (auto beside = LookAtSpill(log, SpillBeside(log))) spills.push_back(std::move(*beside));
+    const std::optional<std::string> cp1250 = Cp1250Converter().ToCp1250(log);
+    if (cp1250) {
+        const std::string temporary = Cp1250Converter().ToUtf8(SpillInTemporaryFolder(cp1250->c_str()));
+        if (auto inFolder = LookAtSpill(log, temporary)) spills.push_back(std::move(*inFolder));
+    }
+    return spills;
+}
 
 }  // namespace
 
@@ -506,40 +631,39 @@ LineKind ParseLine(std::string_view line, LogRecord& record, bool& open, const c
 std::string ReadLog(const std::string& path, int lastYear, const RecordSink& onRecord,
                     const WarningSink& onWarning) {
     if (std::filesystem::is_directory(std::filesystem::u8path(path))) return "is a folder";
-    // The spill beside the log: read after it, its header left out.
-    const std::string spill = SpillBeside(path);
-    std::error_code error;
-    const bool spilled = spill != path && std::filesystem::is_regular_file(std::filesystem::u8path(spill), error) &&
-                         std::filesystem::file_size(std::filesystem::u8path(spill), error) > 0;
-    if (lastYear == 0) {
-        std::optional<int64_t> modified = ModificationTime(path);
-        if (!modified) return "cannot be read";
-        if (spilled) modified = std::max(*modified, ModificationTime(spill).value_or(*modified));
-        lastYear = ToLocalTime(*modified).year;
+    std::optional<int64_t> modified = ModificationTime(path);
+    if (!modified) return "cannot be read";
+    const std::vector<SpillView> spills = SpillsOf(path);
+    for (const SpillView& spill : spills) {
+        modified = std::max(*modified, ModificationTime(spill.name).value_or(*modified));
+        const std::string note = " (" + spill.name + ")";
+        if (spill.damaged) onWarning(1, std::string(ReasonText(Skip::DamagedSpillHeader)) + note);
+        if (spill.dropped) onWarning(1, ReasonWithYear(Skip::SpillDropped, int64_t(spill.dropped)) + note);
     }
-    const std::string spillNote = " (" + spill + ")";
-    bool inSpill = false;  // while the spill's lines are read
+    const SpillView* inSpill = nullptr;  // while a spill's lines are read
     const WarningSink warn = [&](uint64_t line, const std::string& why) {
-        onWarning(line, inSpill ? why + spillNote : why);
+        onWarning(line, inSpill ? why + " (" + inSpill->name + ")" : why);
     };
-    // Both files' lines, in order; false when the log cannot be read.
+    // The files' lines, in order; false when the log cannot be read.
     const auto forEachLine = [&](const WarningSink& sink, auto onLine) {
-        inSpill = false;
+        inSpill = nullptr;
         if (!ForEachLine(path, sink, onLine)) return false;
-        if (!spilled) return true;
-        inSpill = true;
-        ForEachLine(spill, sink, [&](std::string_view line, uint64_t n) {
-            if (n == 1 && ReadSpillHeader(std::string(line) + "\r\n")) return;
-            onLine(line, n);
-        });
-        inSpill = false;
+        for (const SpillView& spill : spills) {
+            inSpill = &spill;
+            ForEachLine(spill.name, sink, [&](std::string_view line, uint64_t n) {
+                if (n > spill.skipLines) onLine(line, n);
+            });
+        }
+        inSpill = nullptr;
         return true;
     };
     // The first pass counts the year changes, telling record lines only by
-    // their start, and notes each run of 29.02 records; the second one reads
-    // the records and dates them.
+    // their start, and notes each run of 29.02 records and the last record;
+    // the second one reads the records and dates them.
     int64_t changes = 0;
-    int previous = 0;
+    int64_t previous = kNoRecord;
+    bool previousLeap = false;
+    LocalTime last;
     std::deque<LeapRun> runs;
     uint64_t runsLeftOut = 0;  // from the front of `runs`: too old to matter
     const WarningSink quiet = [](uint64_t, const std::string&) {};
@@ -548,57 +672,67 @@ std::string ReadLog(const std::string& path, int lastYear, const RecordSink& onR
     const auto count = [&](std::string_view raw, uint64_t) {
         bool open = false;
         if (ClassifyRaw(raw, scratchLine, scratch, open) != LineKind::Record) return;
-        const int monthDay = MonthDay(scratch.time);
-        changes += monthDay < previous;
-        if (monthDay == kLeapDay && previous != kLeapDay) {
-            runs.push_back(LeapRun{changes, previous, 0});
+        const int64_t position = YearPosition(scratch.time);
+        const bool leap = MonthDay(scratch.time) == kLeapDay;
+        changes += YearStep(previous, position);
+        if (leap && !previousLeap) {
+            runs.push_back(LeapRun{changes, previous, position, position, kNoRecord});
             // A run this many year changes before the end falls before the
             // year 1 whatever the last year: it is left out either way.
             while (changes - runs.front().changes > kLastYear) {
                 runs.pop_front();
                 ++runsLeftOut;
             }
-        } else if (previous == kLeapDay && monthDay != kLeapDay && !runs.empty()) {
-            runs.back().next = monthDay;
+        } else if (leap && !runs.empty()) {
+            runs.back().last = position;
+        } else if (previousLeap && !runs.empty()) {
+            runs.back().next = position;
         }
-        previous = monthDay;
+        previous = position;
+        previousLeap = leap;
+        last = scratch.time;
     };
     if (!forEachLine(quiet, count)) return "cannot be read";
+    if (lastYear == 0 && previous != kNoRecord) {
+        lastYear = static_cast<int>(std::clamp<int64_t>(LastRecordYear(last, *modified), -99999, 99999));
+    }
     // A 29.02 that falls in no leap year is skipped and moves no year, as if
     // it were not there: from the last run back, each such run's removal
     // changes the year changes before it by `delta`.
     int64_t adjust = 0;
     for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
         const int64_t year = lastYear - (changes - run->changes + adjust);
-        if (year < kFirstYear || year > kLastYear || IsLeapYear(static_cast<int>(year))) continue;
-        const auto drop = [](int later, int earlier) { return later && earlier && later < earlier; };
+        if (year < kFirstYear || year > kLastYear || IsLeapYear(year)) continue;
         run->removed = true;
-        run->delta = drop(run->next, run->before) - drop(kLeapDay, run->before) - drop(run->next, kLeapDay);
+        run->delta = YearStep(run->before, run->next) - YearStep(run->before, run->first) - YearStep(run->last, run->next);
         adjust += run->delta;
     }
 
     int64_t seen = 0;
-    previous = 0;
+    previous = kNoRecord;
+    previousLeap = false;
     uint64_t runOrdinal = 0;
     const LeapRun* inRun = nullptr;  // the run the records now belong to
     const Sink dated = [&](LogRecord& record) {
-        const int monthDay = MonthDay(record.time);
-        seen += monthDay < previous;
-        if (monthDay == kLeapDay && previous != kLeapDay) {
+        const int64_t position = YearPosition(record.time);
+        const bool leap = MonthDay(record.time) == kLeapDay;
+        seen += YearStep(previous, position);
+        if (leap && !previousLeap) {
             const uint64_t at = runOrdinal++;
             inRun = at >= runsLeftOut && at - runsLeftOut < runs.size() ? &runs[at - runsLeftOut] : nullptr;
-        } else if (monthDay != kLeapDay && inRun) {
+        } else if (!leap && inRun) {
             if (inRun->removed) adjust -= inRun->delta;  // no longer after this record
             inRun = nullptr;
         }
-        previous = monthDay;
+        previous = position;
+        previousLeap = leap;
         // Counted as a record either way: both passes date the others alike.
         const int64_t year = lastYear - (changes - seen + adjust - (inRun && inRun->removed ? inRun->delta : 0));
         if (year < kFirstYear || year > kLastYear) {
             onWarning(record.line, ReasonWithYear(Skip::YearOutOfRange, year));
             return;
         }
-        if (monthDay == kLeapDay && !IsLeapYear(static_cast<int>(year))) {
+        if (leap && !IsLeapYear(year)) {
             onWarning(record.line, ReasonWithYear(Skip::NoLeapYear, year));
             return;
         }
@@ -606,11 +740,12 @@ std::string ReadLog(const std::string& path, int lastYear, const RecordSink& onR
         onRecord(record);
     };
     Assembler reading(dated, warn);
-    bool fromSpill = false;
+    const SpillView* from = nullptr;
     if (!forEachLine(warn, [&](std::string_view line, uint64_t n) {
-            if (inSpill != fromSpill) {
-                reading.Finish();  // the log's last record ends with the log
-                fromSpill = reading.spilled = inSpill;
+            if (inSpill != from) {
+                reading.Finish();  // a file's last record ends with the file
+                from = inSpill;
+                reading.spilled = inSpill != nullptr;
             }
             reading.Line(line, n);
         })) {

@@ -73,7 +73,7 @@ struct SkipReason {
 };
 enum class Skip : uint8_t {
     NoParenthesis, NeitherStatusNorDescription, OwnLineForm, ImpossibleStamp, LongDescription, NotPlaced,
-    BeforeFirstRecord, LongLine, YearOutOfRange, NoLeapYear,
+    BeforeFirstRecord, LongLine, YearOutOfRange, NoLeapYear, DamagedSpillHeader, SpillDropped,
 };
 inline constexpr SkipReason kSkipReasons[] = {
     {"a stamped line without \"(\"", "wiersz z datą, ale bez \u201e(\u201d"},
@@ -88,6 +88,10 @@ inline constexpr SkipReason kSkipReasons[] = {
     {"the line is longer than 1 MiB; the rest is left out", "wiersz dłuższy niż 1 MiB; reszta pominięta"},
     {"falls in the year {}, outside 1 to 9999", "wypada w roku {}, poza latami 1\u20139999"},
     {"29.02 falls in {}, which is no leap year", "29.02 wypada w roku {}, który nie jest przestępny"},
+    {"the spill's first line is no header of the module's: all its lines are read as they stand",
+     "pierwszy wiersz pliku zaległych nie jest nagłówkiem modułu: wszystkie jego wiersze czytane są takie, jakie są"},
+    {"{} of the spill's oldest lines were dropped to keep it within 64 MiB: they are in no file",
+     "{} najstarszych wierszy pliku zaległych usunięto, by zmieścił się w 64 MiB: nie ma ich w żadnym pliku"},
 };
 inline constexpr const char* ReasonText(Skip reason) { return kSkipReasons[static_cast<int>(reason)].english; }
 // A warning's text with a year in place of "{}".
@@ -101,12 +105,23 @@ LineKind ParseLine(std::string_view line, LogRecord& record, bool& open, const c
 // Reads the log at `path` (a UTF-8 name) in two streaming passes (the first
 // reads only where records start, and their day and month), calling
 // `onRecord` for each record in order and `onWarning` for each line that
-// cannot be placed. The lines of the log's spill beside it (SpillBeside,
-// waiting to be folded in) come after the log's, as records marked
-// `spilled`, numbered by their line in the spill; a warning about one names
-// the spill. `lastYear` is the last record's year; 0 takes the year of the
-// latest modification time of the two. Answers "" when the log was read, or
-// why it could not be.
+// cannot be placed. The log's spills (the one beside it, then the one in
+// the temporary folder, by the names the module gives them) come after the
+// log's lines, as records marked `spilled`, numbered by their line in the
+// spill, and read as the module's next fold takes them: the lines a fold
+// cut short already put into the log are left out (FoldedAlready), and the
+// header's count of dropped lines, or a header that is none of the
+// module's, is a warning on the spill's line 1; a warning about a spill's
+// line names the spill.
+//
+// Years: the log has none. A step back of a day or more from one record to
+// the next is a New Year; a shorter one (a clock set back, a zone crossed,
+// a spill's line from before the writer's midnight) is not, and across New
+// Year's midnight it goes back into the year before. `lastYear` is the last
+// record's year; 0 takes the latest year in which the last record falls no
+// later than a day after the latest modification time of the files (the
+// writer's zone and the reader's differ by less than a day). Answers "" when
+// the log was read, or why it could not be.
 using RecordSink = std::function<void(const LogRecord& record)>;
 using WarningSink = std::function<void(uint64_t line, const std::string& why)>;
 std::string ReadLog(const std::string& path, int lastYear, const RecordSink& onRecord,

@@ -8,8 +8,53 @@
 #include <string>
 #include <vector>
 
+#if defined(_WIN32)
+#include <sys/utime.h>
+#else
+#include <utime.h>
+#endif
+
+#include "recorder/spill_file.h"
+
 namespace plumeta::reader {
 namespace {
+
+void SetModified(const std::filesystem::path& path, int64_t moment) {
+    utimbuf times{static_cast<time_t>(moment), static_cast<time_t>(moment)};
+    ASSERT_EQ(utime(path.string().c_str(), &times), 0);
+}
+
+std::string SpillHeaderText(const SpillState& state) {
+    const SpillHeader header = MakeSpillHeader(state);
+    return std::string(reinterpret_cast<const char*>(&header), sizeof header);
+}
+
+// Reads `log` (with its spill beside, when given), its file time
+// `modified`: each record as "YYYY-MM-DD HH:MM description[ spilled]".
+std::vector<std::string> Dated(const std::string& log, const std::string& spill, int64_t modified,
+                               std::vector<std::string>* warnings = nullptr) {
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "plumeta-dated";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "statusy.txt", std::ios::binary) << log;
+    if (!spill.empty()) std::ofstream(dir / "statusy-zalegle.log", std::ios::binary) << spill;
+    SetModified(dir / "statusy.txt", modified);
+    if (!spill.empty()) SetModified(dir / "statusy-zalegle.log", modified);
+    std::vector<std::string> got;
+    EXPECT_EQ(ReadLog((dir / "statusy.txt").string(), 0,
+                      [&](const LogRecord& r) {
+                          char when[32];
+                          std::snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02d ", r.time.year, r.time.month,
+                                        r.time.day, r.time.hour, r.time.minute);
+                          got.push_back(when + r.description + (r.spilled ? " spilled" : ""));
+                      },
+                      [&](uint64_t line, const std::string& why) {
+                          if (warnings) warnings->push_back(std::to_string(line) + " " + why.substr(0, why.find(" (")));
+                      }),
+              "");
+    std::filesystem::remove_all(dir);
+    return got;
+}
 
 struct Parsed {
     LineKind kind;
@@ -185,6 +230,83 @@ TEST(LogReader, ReadsTheSpillAfterTheLog) {
     EXPECT_EQ(warnings[0], "3 neither a record nor part of an open description (" +
                                (dir / "statusy-zalegle.log").string() + ")");
     std::filesystem::remove_all(dir);
+}
+
+// A step back of less than a day is no New Year, across midnight too; the
+// last record takes the latest year in which it falls no later than a day
+// after its file's time, whatever the zone it is read in.
+TEST(LogReader, DatesRecordsByTheirSteps) {
+    const auto line = [](const char* stamp, const char* what) {
+        return std::string(stamp) + ".00 Ania(1@GG) [" + what + "]\r\n";
+    };
+    const int64_t dec10 = 1796803200;  // 2026-12-10 00:00 UTC
+    const struct {
+        const char* what;
+        std::string log, spill;
+        int64_t modified;
+        std::vector<std::string> want;
+    } rows[] = {
+        {"a clock set back 2 minutes across midnight",
+         line("09.12 22:00", "a") + line("10.12 00:01", "b") + line("09.12 23:59", "c") + line("10.12 08:00", "d"), "",
+         dec10 + 8 * 3600,
+         {"2026-12-09 22:00 a", "2026-12-10 00:01 b", "2026-12-09 23:59 c", "2026-12-10 08:00 d"}},
+        {"a spill's line from before the log's midnight", line("09.12 23:50", "a") + line("10.12 00:02", "b"),
+         SpillHeaderText({}) + line("09.12 23:58", "c"), dec10 + 180,
+         {"2026-12-09 23:50 a", "2026-12-10 00:02 b", "2026-12-09 23:58 c spilled"}},
+        {"and from before New Year's midnight", line("31.12 23:50", "a") + line("01.01 00:02", "b"),
+         SpillHeaderText({}) + line("31.12 23:58", "c"), dec10 + 22 * 86400 + 300,
+         {"2026-12-31 23:50 a", "2027-01-01 00:02 b", "2026-12-31 23:58 c spilled"}},
+        {"a New Year", line("20.12 10:00", "a") + line("02.01 10:00", "b"), "", dec10 + 24 * 86400,
+         {"2026-12-20 10:00 a", "2027-01-02 10:00 b"}},
+        {"a copy made in January", line("30.12 10:00", "a") + line("31.12 10:00", "b"), "", dec10 + 26 * 86400,
+         {"2026-12-30 10:00 a", "2026-12-31 10:00 b"}},
+        {"a last line after its file's time", line("15.06 10:00", "a"), "", 1780272000 /* 2026-06-01 */,
+         {"2025-06-15 10:00 a"}},
+        {"a file written at 00:30 in Warsaw, 23:30 UTC", line("31.12 23:40", "a") + line("01.01 00:30", "b"), "",
+         dec10 + 21 * 86400 + 23 * 3600 + 1805,
+         {"2026-12-31 23:40 a", "2027-01-01 00:30 b"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(Dated(row.log, row.spill, row.modified), row.want);
+    }
+}
+
+// A spill is read as the module's next fold takes it: what a fold cut
+// short put into the log is read once; dropped lines and a header that is
+// none of the module's are told on its line 1.
+TEST(LogReader, ReadsSpillsAsTheModuleFoldsThem) {
+    const auto line = [](const char* what) { return "09.12 17:00.00 Ania(1@GG) [" + std::string(what) + "]\r\n"; };
+    SpillState cut;
+    cut.foldAt = line("a").size();
+    cut.foldFrom = kSpillHeaderSize;
+    SpillState dropped;
+    dropped.dropped = 12345;
+    std::string damaged = SpillHeaderText({});
+    damaged[30] = 'x';
+    const int64_t modified = 1796803200;
+    const struct {
+        const char* what;
+        std::string log, spill;
+        std::vector<std::string> want, warnings;
+    } rows[] = {
+        {"a fold cut short", line("a") + line("b"), SpillHeaderText(cut) + line("b") + line("c"),
+         {"2026-12-09 17:00 a", "2026-12-09 17:00 b", "2026-12-09 17:00 c spilled"}, {}},
+        {"a fold cut short, then the log's first line deleted", line("b"), SpillHeaderText(cut) + line("b") + line("c"),
+         {"2026-12-09 17:00 b", "2026-12-09 17:00 c spilled"}, {}},
+        {"lines dropped", line("a"), SpillHeaderText(dropped) + line("b"),
+         {"2026-12-09 17:00 a", "2026-12-09 17:00 b spilled"},
+         {"1 12345 of the spill's oldest lines were dropped to keep it within 64 MiB: they are in no file"}},
+        {"a damaged header", line("a"), damaged + line("b"),
+         {"2026-12-09 17:00 a", "2026-12-09 17:00 b spilled"},
+         {"1 the spill's first line is no header of the module's: all its lines are read as they stand"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::vector<std::string> warnings;
+        EXPECT_EQ(Dated(row.log, row.spill, modified, &warnings), row.want);
+        EXPECT_EQ(warnings, row.warnings);
+    }
 }
 
 }  // namespace

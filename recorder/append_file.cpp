@@ -279,25 +279,6 @@ int64_t FileSizeOf(const char* path, bool ascii) {
     return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-std::string TemporaryFolder() {
-    wchar_t folder[MAX_PATH + 1];
-    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
-    if (length == 0 || length > MAX_PATH) return "";
-    return Utf16ToCp1250(std::wstring_view(folder, length)).value_or("");
-}
-
-std::string AbsolutePath(const char* path) {
-    const std::optional<std::wstring> wide = Cp1250ToUtf16(path);
-    if (!wide) return path;
-    const DWORD length = GetFullPathNameW(wide->c_str(), 0, nullptr, nullptr);
-    if (length == 0) return path;
-    std::wstring full(length, L'\0');
-    const DWORD written = GetFullPathNameW(wide->c_str(), length, &full[0], nullptr);
-    if (written == 0 || written >= length) return path;
-    full.resize(written);
-    return Utf16ToCp1250(full).value_or(path);
-}
-
 #else
 
 namespace {
@@ -457,27 +438,6 @@ int64_t FileSizeOf(const char* path, bool knownAscii) {
     return stat(system, &status) == 0 && S_ISREG(status.st_mode) ? static_cast<int64_t>(status.st_size) : -1;
 }
 
-std::string TemporaryFolder() {
-    const char* folder = std::getenv("TMPDIR");
-    std::string name = folder && *folder ? folder : "/tmp";
-    if (!IsAscii(name)) name = Cp1250Converter().ToCp1250(name).value_or("");
-    if (!name.empty() && name.back() != '/') name += '/';
-    return name;
-}
-
-std::string AbsolutePath(const char* path) {
-    if (*path == '/') return path;
-    char folder[PATH_MAX];
-    if (!getcwd(folder, sizeof folder)) return path;
-    std::string name = folder;
-    if (!IsAscii(name)) {
-        const std::optional<std::string> cp1250 = Cp1250Converter().ToCp1250(name);
-        if (!cp1250) return path;
-        name = *cp1250;
-    }
-    return name + "/" + path;
-}
-
 #endif
 
 int64_t AppendSession::EndFragment(const int64_t* knownEnd) {
@@ -507,10 +467,6 @@ std::size_t AppendSession::Append(std::string_view lines, int64_t* knownEnd) {
     }
     if (knownEnd) *knownEnd = end + static_cast<int64_t>(whole);
     return whole;
-}
-
-std::string SpillInTemporaryFolder(const char* path) {
-    return SpillInFolder(TemporaryFolder(), path, AbsolutePath(path));
 }
 
 }  // namespace plumeta

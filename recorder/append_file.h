@@ -34,6 +34,8 @@
 #include <string>
 #include <string_view>
 
+#include "recorder/spill_file.h"
+
 namespace plumeta {
 
 constexpr int kAppendLockWaitMs = 50;
@@ -126,15 +128,6 @@ private:
 // The size of the file `path`, -1 when there is none: a look, no open.
 // `ascii`: the caller knows the name is ASCII.
 int64_t FileSizeOf(const char* path, bool ascii = false);
-// The user's temporary folder, ending in its separator, in Windows-1250
-// (empty when unknown).
-std::string TemporaryFolder();
-// The absolute form of `path` in Windows-1250 (`path` itself when unknown).
-std::string AbsolutePath(const char* path);
-// The spill of the log `path` in the temporary folder (spill_file.h), or ""
-// when there is none.
-std::string SpillInTemporaryFolder(const char* path);
-
 // One line, waiting as a log line does: true when it stands whole.
 inline bool AppendToFile(const char* path, std::string_view line) {
     AppendSession session(path, AppendSession::Mode::Log, AppendSession::Wait::Patient);

@@ -3,6 +3,16 @@
 #include <algorithm>
 #include <cstring>
 
+#include "codepage/codepage.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <climits>
+#include <cstdlib>
+#include <unistd.h>
+#endif
+
 namespace plumeta {
 namespace {
 
@@ -161,14 +171,18 @@ Folded FoldedAlready(ReadAtFn log, uint64_t logSize, ReadAtFn spill, uint64_t sp
         if (end != std::string::npos) lines.resize(end + 1);
     }
     // Where the fold recorded it began.
+    Folded there;
+    const bool endsThere = *state.foldAt == logSize;  // nothing of it there, or the log changed
     if (*state.foldAt <= logSize) {
-        const Folded there = Run(log, *state.foldAt, logSize, spill, from, spillSize, buffer);
-        if (there.bytes >= lines.size() || there.atLogEnd) return there;
+        there = Run(log, *state.foldAt, logSize, spill, from, spillSize, buffer);
+        if (there.bytes >= lines.size() || (there.atLogEnd && !endsThere)) return there;
     }
-    // The log changed: its tail, for the first line at a line's start.
+    // The log changed: its tail, for the first line at a line's start. (Where
+    // the log ends at the place recorded, only a run to its end counts: a
+    // line like the first, older, is no proof.)
     const uint64_t tail = std::min<uint64_t>(logSize, kFoldChunk + kFoldTailSlack);
     std::string text(tail, '\0');
-    if (tail == 0 || !log.read(log.file, logSize - tail, &text[0], tail)) return {};
+    if (tail == 0 || !log.read(log.file, logSize - tail, &text[0], tail)) return there;
     Folded best;
     for (std::size_t at = text.find(lines); at != std::string::npos; at = text.find(lines, at + 1)) {
         const uint64_t logAt = logSize - tail + at;
@@ -180,9 +194,9 @@ Folded FoldedAlready(ReadAtFn log, uint64_t logSize, ReadAtFn spill, uint64_t sp
             continue;  // not at a line's start
         }
         const Folded run = Run(log, logAt, logSize, spill, from, spillSize, buffer);
-        if (run.bytes >= best.bytes) best = run;
+        if (run.bytes >= best.bytes && (!endsThere || run.atLogEnd)) best = run;
     }
-    return best;
+    return best.bytes ? best : there;
 }
 
 std::string SpillBeside(std::string_view log) {
@@ -199,6 +213,56 @@ std::string SpillInFolder(std::string_view folder, std::string_view log, std::st
     const std::size_t slash = log.find_last_of("\\/");
     if (slash != std::string_view::npos) log.remove_prefix(slash + 1);
     return std::string(folder) + std::string(WithoutExtension(log)) + kSpillWord + "-" + number + kSpillExtension;
+}
+
+#if defined(_WIN32)
+
+std::string TemporaryFolder() {
+    wchar_t folder[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    if (length == 0 || length > MAX_PATH) return "";
+    return Utf16ToCp1250(std::wstring_view(folder, length)).value_or("");
+}
+
+std::string AbsolutePath(const char* path) {
+    const std::optional<std::wstring> wide = Cp1250ToUtf16(path);
+    if (!wide) return path;
+    const DWORD length = GetFullPathNameW(wide->c_str(), 0, nullptr, nullptr);
+    if (length == 0) return path;
+    std::wstring full(length, L'\0');
+    const DWORD written = GetFullPathNameW(wide->c_str(), length, &full[0], nullptr);
+    if (written == 0 || written >= length) return path;
+    full.resize(written);
+    return Utf16ToCp1250(full).value_or(path);
+}
+
+#else
+
+std::string TemporaryFolder() {
+    const char* folder = std::getenv("TMPDIR");
+    std::string name = folder && *folder ? folder : "/tmp";
+    if (!IsAscii(name)) name = Cp1250Converter().ToCp1250(name).value_or("");
+    if (!name.empty() && name.back() != '/') name += '/';
+    return name;
+}
+
+std::string AbsolutePath(const char* path) {
+    if (*path == '/') return path;
+    char folder[PATH_MAX];
+    if (!getcwd(folder, sizeof folder)) return path;
+    std::string name = folder;
+    if (!IsAscii(name)) {
+        const std::optional<std::string> cp1250 = Cp1250Converter().ToCp1250(name);
+        if (!cp1250) return path;
+        name = *cp1250;
+    }
+    return name + "/" + path;
+}
+
+#endif
+
+std::string SpillInTemporaryFolder(const char* path) {
+    return SpillInFolder(TemporaryFolder(), path, AbsolutePath(path));
 }
 
 }  // namespace plumeta

@@ -125,4 +125,13 @@ std::string SpillBeside(std::string_view log);
 // kSpillExtension. "" when there is no folder.
 std::string SpillInFolder(std::string_view folder, std::string_view log, std::string_view fullLog);
 
+// The user's temporary folder, ending in its separator, in Windows-1250
+// (empty when unknown).
+std::string TemporaryFolder();
+// The absolute form of `path` in Windows-1250 (`path` itself when unknown).
+std::string AbsolutePath(const char* path);
+// The spill of the log `path` in the temporary folder (SpillInFolder), or ""
+// when there is none.
+std::string SpillInTemporaryFolder(const char* path);
+
 }  // namespace plumeta
