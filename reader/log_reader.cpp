@@ -357,6 +357,7 @@ public:
             }
             record_.line = number;
             record_.spilled = spilled;
+            record_.inTemporary = inTemporary;
             pending_ = true;
             open_ = open;
         } else if (kind == LineKind::Continuation && pending_ && open_) {
@@ -388,6 +389,7 @@ public:
     }
 
     bool spilled = false;  // the lines now come from the log's spill
+    bool inTemporary = false;  // that in the temporary folder
 
 private:
     const Sink& onRecord_;
@@ -538,12 +540,24 @@ uint64_t SizeOf(const std::string& path) {
     return error ? 0 : uint64_t(size);
 }
 
+}  // namespace
+
+std::string TemporarySpillOf(const std::string& path) {
+    const std::optional<std::string> cp1250 = Cp1250Converter().ToCp1250(path);
+    if (!cp1250) return "";
+    const std::string name = SpillInTemporaryFolder(cp1250->c_str());
+    return name.empty() ? "" : Cp1250Converter().ToUtf8(name);
+}
+
+namespace {
+
 // A spill of the log, read as the module's next fold would take it.
 struct SpillView {
     std::string name;         // UTF-8
     uint64_t skipLines = 0;   // its first lines: the header, and those already in the log
     uint64_t dropped = 0;     // its oldest lines that went, never written (the header's usuniete=)
     bool damaged = false;     // no header of the module's: every line is read
+    bool temporary = false;   // the one in the temporary folder
 };
 
 std::optional<SpillView> LookAtSpill(const std::string& log, const std::string& spill) {
@@ -591,10 +605,9 @@ std::optional<SpillView> LookAtSpill(const std::string& log, const std::string& 
 std::vector<SpillView> SpillsOf(const std::string& log) {
     std::vector<SpillView> spills;
     if (auto beside = LookAtSpill(log, SpillBeside(log))) spills.push_back(std::move(*beside));
-    const std::optional<std::string> cp1250 = Cp1250Converter().ToCp1250(log);
-    if (cp1250) {
-        const std::string temporary = Cp1250Converter().ToUtf8(SpillInTemporaryFolder(cp1250->c_str()));
-        if (auto inFolder = LookAtSpill(log, temporary)) spills.push_back(std::move(*inFolder));
+    if (auto inFolder = LookAtSpill(log, TemporarySpillOf(log))) {
+        inFolder->temporary = true;
+        spills.push_back(std::move(*inFolder));
     }
     return spills;
 }
@@ -746,6 +759,7 @@ std::string ReadLog(const std::string& path, int lastYear, const RecordSink& onR
                 reading.Finish();  // a file's last record ends with the file
                 from = inSpill;
                 reading.spilled = inSpill != nullptr;
+                reading.inTemporary = inSpill && inSpill->temporary;
             }
             reading.Line(line, n);
         })) {

@@ -60,6 +60,7 @@ struct LogRecord {
     std::string description;  // Windows-1250; lines joined with LF
     uint64_t line = 0;     // where the record starts, 1-based
     bool spilled = false;  // from the log's spill: made, not yet in the log
+    bool inTemporary = false;  // that spill is the one in the temporary folder (TemporarySpillOf)
 };
 
 enum class LineKind : uint8_t { Record, Continuation, Unplaceable };
@@ -123,6 +124,9 @@ LineKind ParseLine(std::string_view line, LogRecord& record, bool& open, const c
 // writer's zone and the reader's differ by less than a day). Answers "" when
 // the log was read, or why it could not be.
 using RecordSink = std::function<void(const LogRecord& record)>;
+// The name (UTF-8) the module gives the spill of the log `path` (UTF-8) in
+// the temporary folder; "" when there is none.
+std::string TemporarySpillOf(const std::string& path);
 using WarningSink = std::function<void(uint64_t line, const std::string& why)>;
 std::string ReadLog(const std::string& path, int lastYear, const RecordSink& onRecord,
                     const WarningSink& onWarning);

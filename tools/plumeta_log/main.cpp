@@ -69,8 +69,7 @@ constexpr char kUsage[] =
     "Windows, opens it in the browser unless PLUMETA_LOG_NO_OPEN is set.\n"
     "\n"
     "Options:\n"
-    "  --year YYYY        the year of each file's last record (default: the year\n"
-    "                     of the file's modification time)\n"
+    "  --year YYYY        the year of each file's last record (default: below)\n"
     "  --contact TEXT     show, csv, json, report: only contacts whose name or identifier\n"
     "                     holds TEXT (ASCII letters in either case)\n"
     "  --network NAME     only GG, JABBER or LAN\n"
@@ -94,12 +93,19 @@ constexpr char kUsage[] =
     "    of a date or time that cannot be (31.02, 24:00, 29.02 of a year that is\n"
     "    no leap year) and a record that would fall outside the years 1 to 9999;\n"
     "  - control characters other than TAB are left out;\n"
-    "  - years: walking back from the last record, a record whose month and day\n"
-    "    come later than those of the record after it belongs to the year\n"
-    "    before; a step back within one day is no year change;\n"
-    "  - the log's spill beside it (NAME-zalegle.log: lines the log could not\n"
-    "    take yet) is read after it; its records name the spill as their file,\n"
-    "    and the report counts them as not yet in the log.\n"
+    "  - years: the log has none. The last record takes the latest year in which\n"
+    "    it falls no later than a day after the file's last change (so a copy\n"
+    "    made later, or a reader in another time zone, changes nothing). Walking\n"
+    "    back from it, a record a day or more later in the year than the one\n"
+    "    after it belongs to the year before; a step back of less than a day (a\n"
+    "    clock set back, a spill's line from before midnight) is no New Year;\n"
+    "  - the log's spills (NAME-zalegle.log beside it, then the one the plug-in\n"
+    "    keeps in the temporary folder: lines the log could not take yet) are\n"
+    "    read after it, as the plug-in will fold them in: lines a fold cut short\n"
+    "    already put into the log are read once; their records name the spill as\n"
+    "    their file, and the report counts them as not yet in the log; lines the\n"
+    "    spill dropped to keep within 64 MiB, and a spill that does not begin\n"
+    "    with the plug-in's header, are warnings on the spill's line 1.\n"
     "\n"
     "Exit status: 0 every file was read (skipped lines are warnings); 1 a file\n"
     "is missing or unreadable (reported as FILE: ... after the others), or the\n"
@@ -239,8 +245,12 @@ int ReadAll(const Options& o, Output& out, OnRecord onRecord, Finish finish = []
     std::deque<std::string> spills;  // where spilled records stand; formatted until finish() is done
     for (const std::string& file : o.files) {
         const std::string& spill = spills.emplace_back(plumeta::SpillBeside(file));
+        const std::string& temporary = spills.emplace_back(plumeta::reader::TemporarySpillOf(file));
         const std::string problem = plumeta::reader::ReadLog(
-            file, o.year, [&](const LogRecord& record) { onRecord(record, record.spilled ? spill : file); },
+            file, o.year,
+            [&](const LogRecord& record) {
+                onRecord(record, !record.spilled ? file : record.inTemporary ? temporary : spill);
+            },
             [&](uint64_t line, const std::string& why) {
                 std::fprintf(stderr, "%s:%llu: %s\n", file.c_str(), static_cast<unsigned long long>(line),
                              why.c_str());
