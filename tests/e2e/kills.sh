@@ -90,7 +90,7 @@ done
 # Killed in the middle of a fold, at several instants after it began.
 rm -rf logs
 mkdir logs
-header='#plumeta-zalegle od=-------------------- usuniete=0000000000 przesuw=--------------------'
+header='#plumeta-zalegle od=-------------------- usuniete=0000000000 przesuw=-------------------- doszlo=--------------------'
 LC_ALL=C awk -v header="$header" 'BEGIN {
   printf "%s\r\n", header > "logs/statusy-zalegle.log"
   for (n = 1; n <= 800000; n++) {
