@@ -15,6 +15,7 @@
 
 #include "codepage/codepage.h"
 #include "reader/chunk_reader.h"
+#include "reader/zone_time.h"
 #include "recorder/spill_file.h"
 #include "recorder/status_log.h"
 #include "recorder/status_words.h"
@@ -484,16 +485,6 @@ int YearStep(int64_t earlier, int64_t later) {
     return later - earlier > kYearSeconds - kDaySeconds ? -1 : 0;
 }
 
-// Days from 1970-01-01 to the date (the proleptic Gregorian calendar).
-int64_t DaysFromCivil(int64_t year, int month, int day) {
-    year -= month <= 2;
-    const int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const int64_t yearOfEra = year - era * 400;
-    const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + dayOfEra - 719468;
-}
-
 bool IsLeapYear(int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 // The latest year in which `last` falls no later than a day after the
@@ -726,6 +717,7 @@ std::string ReadLog(const std::string& path, int lastYear, const RecordSink& onR
     previousLeap = false;
     uint64_t runOrdinal = 0;
     const LeapRun* inRun = nullptr;  // the run the records now belong to
+    ZoneClock clock;
     const Sink dated = [&](LogRecord& record) {
         const int64_t position = YearPosition(record.time);
         const bool leap = MonthDay(record.time) == kLeapDay;
@@ -750,6 +742,7 @@ std::string ReadLog(const std::string& path, int lastYear, const RecordSink& onR
             return;
         }
         record.time.year = static_cast<int>(year);
+        record.moment = clock.MomentOf(record.time);
         onRecord(record);
     };
     Assembler reading(dated, warn);

@@ -61,6 +61,7 @@ struct LogRecord {
     uint64_t line = 0;     // where the record starts, 1-based
     bool spilled = false;  // from the log's spill: made, not yet in the log
     bool inTemporary = false;  // that spill is the one in the temporary folder (TemporarySpillOf)
+    int64_t moment = 0;        // `time` as seconds since 1970 UTC, by the zone's rules (zone_time.h)
 };
 
 enum class LineKind : uint8_t { Record, Continuation, Unplaceable };

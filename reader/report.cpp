@@ -5,24 +5,35 @@
 #include <tuple>
 
 #include "reader/collation.h"
+#include "reader/time_online.h"
+#include "reader/zone_time.h"
 
 namespace plumeta::reader {
 namespace {
 
 constexpr int kHourSeconds = 3600;
+constexpr int64_t kRecentDays = 32;  // a session that ends before the log's last 30 days counts in none
 
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int year, int month, int day) {
-    year -= month <= 2;
-    const int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const int64_t yearOfEra = year - era * 400;
-    const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + dayOfEra - 719468;
+// "2 godz. 5 min", "40 min", "0 min".
+std::string Duration(int64_t seconds) {
+    const int64_t minutes = (seconds + 30) / 60;
+    std::string text = minutes >= 60 ? std::to_string(minutes / 60) + "\xC2\xA0godz." : "";
+    if (minutes % 60 || minutes < 60) text += (text.empty() ? "" : " ") + std::to_string(minutes % 60) + "\xC2\xA0min";
+    return text;
 }
 
-int64_t Seconds(const LocalTime& t) {
-    return DaysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
+// The hours of the day a contact is most often online, by the shares of
+// its heat map: the best hour and its neighbours with at least half its
+// share, as "18\u201322"; "" when it never was.
+std::string UsualHours(const int (&percent)[kWeekHours]) {
+    int byHour[24] = {};
+    for (int h = 0; h < kWeekHours; ++h) byHour[h % 24] += percent[h];
+    const int best = static_cast<int>(std::max_element(byHour, byHour + 24) - byHour);
+    if (byHour[best] == 0) return "";
+    int from = best, to = best + 1;
+    while (from > 0 && byHour[from - 1] * 2 >= byHour[best]) --from;
+    while (to < 24 && byHour[to] * 2 >= byHour[best]) ++to;
+    return std::to_string(from) + "\xE2\x80\x93" + std::to_string(to);
 }
 
 constexpr int64_t kWeekSeconds = int64_t{kWeekHours} * kHourSeconds;
@@ -51,6 +62,28 @@ void AddSpan(Bins& bins, int64_t from, int64_t to) {
         const int64_t next = std::min(to, (FloorDiv(from, kHourSeconds) + 1) * kHourSeconds);
         bins[HourOfWeek(from)] += static_cast<uint32_t>(next - from);
         from = next;
+    }
+}
+
+// Spreads the real time [from, to) (moments) over the local hours of the
+// week: each stretch of one UTC offset shifted by it, so that an hour the
+// clock repeats counts twice and one it skips not at all.
+template <typename Bins>
+void AddRealSpan(Bins& bins, int64_t from, int64_t to) {
+    while (from < to) {
+        const int64_t offset = OffsetAt(from);
+        int64_t end = to;
+        if (OffsetAt(to - 1) != offset) {
+            // The first moment of another offset: a halving search.
+            int64_t same = from, other = to - 1;
+            while (other - same > 1) {
+                const int64_t middle = same + (other - same) / 2;
+                (OffsetAt(middle) == offset ? same : other) = middle;
+            }
+            end = other;
+        }
+        AddSpan(bins, from + offset, end + offset);
+        from = end;
     }
 }
 
@@ -110,7 +143,7 @@ constexpr char kStyle[] =
     ".up{font-size:.85em}"
     "@media (max-width:700px){.contact{grid-template-columns:minmax(0,1fr)}}"
     ".online{color:#1a7a33;font-weight:bold}.facts p{margin:.2em 0}"
-    "ul{margin:.2em 0;padding-left:1.2em}time{white-space:nowrap}li time,td time{color:#555}"
+    "ul{margin:.2em 0;padding-left:1.2em}time,.nowrap{white-space:nowrap}li time,td time{color:#555}"
     ".wide{overflow-x:auto;max-width:100%}"
     "pre{background:#f6f6f6;padding:.5em;overflow:auto;white-space:pre-wrap}"
     "table{border-collapse:collapse;overflow-wrap:normal}"
@@ -167,7 +200,7 @@ constexpr char kFilterScript[] =
 }  // namespace
 
 void Report::CountOnline(Contact& contact, int64_t from, int64_t to) {
-    AddSpan(contact.onlineSeconds, std::max(from, contact.countedTo), to);
+    AddRealSpan(contact.onlineSeconds, std::max(from, contact.countedTo), to);
     contact.countedTo = std::max(contact.countedTo, to);
 }
 
@@ -182,6 +215,8 @@ void Report::Add(const LogRecord& record) {
     spilled_ += record.spilled;
     if (!first_ || Earlier(record.time, *first_)) first_ = record.time;
     if (!last_ || Earlier(*last_, record.time)) last_ = record.time;
+    firstMoment_ = std::min(firstMoment_, record.moment);
+    lastMoment_ = std::max(lastMoment_, record.moment);
     if (record.kind == RecordKind::Own) {
         own_.push_back(record);
         if (own_.size() > kMaxOwnChanges) {
@@ -205,9 +240,15 @@ void Report::Add(const LogRecord& record) {
     // setting it.
     contact.lastDescription = record.described ? std::optional<std::string>(record.description) : std::nullopt;
     if (!record.status) return;  // a code without a word tells nothing
-    const int64_t now = Seconds(record.time);
+    const int64_t now = record.moment;
     const bool online = IsOnline(*record.status);
-    if (contact.onlineFrom && !online) CountOnline(contact, *contact.onlineFrom, now);
+    if (contact.onlineFrom && !online) {
+        CountOnline(contact, *contact.onlineFrom, now);
+        // For the card's time online: the sessions that may end in the last
+        // month of the log.
+        contact.recent.emplace_back(*contact.onlineFrom, now);
+        while (contact.recent.front().second < now - kRecentDays * 86400) contact.recent.pop_front();
+    }
     if (!online) contact.onlineFrom.reset();
     if (online && !contact.onlineFrom) contact.onlineFrom = now;
 }
@@ -336,8 +377,17 @@ std::string Report::Html(const RecordFormatter& format) const {
 
     // The hours of the week the log covers, for the shares.
     std::array<uint32_t, kWeekHours> covered{};
-    const int64_t end = Seconds(*last_);
-    AddSpan(covered, Seconds(*first_), end);
+    const int64_t end = lastMoment_;
+    AddRealSpan(covered, firstMoment_, end);
+    // The log's last day, for the cards' time online.
+    const int64_t lastDay = FloorDiv(NaiveSeconds(ToLocalTime(end)), 86400);
+    std::string lastDayText;
+    {
+        const LocalTime date = CivilFromDays(lastDay);
+        char shown[16];
+        std::snprintf(shown, sizeof shown, "%02d.%02d.%04d", date.day, date.month, date.year);
+        lastDayText = "<time datetime=\"" + TimeText(date).substr(0, 10) + "\">" + shown + "</time>";
+    }
 
     // Contacts by last seen, newest first: online now, then by the last time
     // online, then those never seen online, by their last change.
@@ -400,7 +450,7 @@ std::string Report::Html(const RecordFormatter& format) const {
         const Entry& e = entries[i];
         const ContactSeen& seen = e.contact->seen;
         std::array<uint32_t, kWeekHours> online = e.contact->onlineSeconds;
-        if (e.contact->onlineFrom) AddSpan(online, std::max(*e.contact->onlineFrom, e.contact->countedTo), end);
+        if (e.contact->onlineFrom) AddRealSpan(online, std::max(*e.contact->onlineFrom, e.contact->countedTo), end);
         std::string heat;
         int percent[kWeekHours];
         for (int h = 0; h < kWeekHours; ++h) {
@@ -431,6 +481,23 @@ std::string Report::Html(const RecordFormatter& format) const {
                     " (" + when(seen.last.time) + ")</p>\n";
         }
         html += "<p>" + text("Zmian: ") + Grouped(seen.changes) + "</p>\n";
+        {
+            // Time online up to the log's last record: its day, its week, its
+            // last 30 days (what `plumeta-log online` counts for them).
+            int64_t day = 0, week = 0, month = 0;
+            const auto add = [&](int64_t from, int64_t to) {
+                day += SecondsWithinDays(from, to, lastDay, lastDay);
+                week += SecondsWithinDays(from, to, PeriodStart(Period::Week, lastDay), lastDay);
+                month += SecondsWithinDays(from, to, lastDay - 29, lastDay);
+            };
+            for (const auto& [from, to] : e.contact->recent) add(from, to);
+            if (e.contact->onlineFrom) add(*e.contact->onlineFrom, end);
+            html += "<p>" + text("Czas w sieci: ") + "<span class=\"nowrap\">" + text("w dniu ") + lastDayText + " " +
+                    Duration(day) + "</span>, <span class=\"nowrap\">" + text("w jego tygodniu ") + Duration(week) +
+                    "</span>, <span class=\"nowrap\">" + text("w 30 dniach do niego ") + Duration(month) + "</span></p>\n";
+            const std::string usual = UsualHours(percent);
+            if (!usual.empty()) html += "<p>" + text("Zwykle w sieci: ") + usual + "</p>\n";
+        }
         // The week: a row a day, an hour a cell, darker for a larger share;
         // each day's shares as the text of its row, and a key below.
         html += "<div class=\"wide\"><svg class=\"heat\" viewBox=\"0 0 28 8.6\" width=\"392\" height=\"120\" "

@@ -75,10 +75,11 @@ private:
     struct Contact {
         ContactSeen seen;
         std::array<uint32_t, kWeekHours> onlineSeconds{};  // by hour of the week
-        std::optional<int64_t> onlineFrom;  // seconds, while online
+        std::optional<int64_t> onlineFrom;  // a moment (LogRecord::moment), while online
         // Where the counted spans end: a clock set back makes spans overlap,
         // and an hour counts online once.
         int64_t countedTo = INT64_MIN;
+        std::deque<std::pair<int64_t, int64_t>> recent;  // its sessions of the last kRecentDays, moments
         std::deque<Described> descriptions;  // oldest first, the newest kept
         uint64_t olderDescriptions = 0;
         std::optional<std::string> lastDescription;
@@ -93,6 +94,7 @@ private:
     uint64_t skippedCount_ = 0, records_ = 0;
     uint64_t spilled_ = 0;  // records from a log's spill, not yet in it
     std::optional<LocalTime> first_, last_;
+    int64_t firstMoment_ = INT64_MAX, lastMoment_ = INT64_MIN;  // of the records, real time
     std::optional<LocalTime> today_;
     std::map<Key, Contact> contacts_;
     std::deque<LogRecord> own_;

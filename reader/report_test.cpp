@@ -1,4 +1,5 @@
 #include "reader/report.h"
+#include "reader/zone_time.h"
 
 #include <gtest/gtest.h>
 
@@ -137,6 +138,8 @@ TEST(Report, HostileLogs) {
 LogRecord Change(int day, int hour, uint32_t status, const char* id, std::string description = "") {
     LogRecord record;
     record.time = LocalTime{2026, 11, day, hour, 0, 0};
+    ZoneClock clock;
+    record.moment = clock.MomentOf(record.time);
     record.name = id;
     record.id = id;
     record.network = "GG";
@@ -206,6 +209,15 @@ TEST(Report, PageAgreesWithItsData) {
         EXPECT_NE(card.find("</h3>\n<p class=\"up\"><a href=\"#index\">"), std::string::npos);
     }
     EXPECT_EQ(cards, 2u);
+    // Time online up to the log's last record, as `online --by day` counts it.
+    const std::string period = "w dniu <time datetime=\"2026-11-20\">20.11.2026</time> ";
+    EXPECT_NE(html.find(period + "9\xC2\xA0godz.</span>, <span class=\"nowrap\">w jego tygodniu 24\xC2\xA0godz.</span>, "
+                        "<span class=\"nowrap\">w 30 dniach do niego 24\xC2\xA0godz.</span>"),
+              std::string::npos) << "B";
+    EXPECT_NE(html.find(period + "0\xC2\xA0min</span>, <span class=\"nowrap\">w jego tygodniu 0\xC2\xA0min</span>, "
+                        "<span class=\"nowrap\">w 30 dniach do niego 46\xC2\xA0godz.</span>"),
+              std::string::npos) << "A";
+    EXPECT_NE(html.find("Zwykle w sieci: 8\xE2\x80\x93" "10</p>"), std::string::npos);
     // The index: B online now first, then A; each row links to its card.
     const std::size_t index = html.find("<table class=\"index\">");
     ASSERT_NE(index, std::string::npos);

@@ -21,7 +21,9 @@
 #include "reader/log_reader.h"
 #include "reader/record_format.h"
 #include "reader/report.h"
+#include "reader/time_online.h"
 #include "reader/timeline.h"
+#include "reader/zone_time.h"
 #include "recorder/spill_file.h"
 #include "recorder/status_log.h"
 #include "tools/plumeta_log/format_pipeline.h"
@@ -56,6 +58,13 @@ constexpr char kUsage[] =
     "  last-seen  one row per contact: the last change, online now since when or\n"
     "             last seen online (the last change from online to 0 or 1), and\n"
     "             the number of changes; --csv for CSV\n"
+    "  online     [--by day|week|month]: CSV of the time each contact was online,\n"
+    "             a row per contact and period (day: default) it was online in:\n"
+    "             day,name,id,network,online_seconds,sessions (day: the period's\n"
+    "             first day); online is every status but niedostepny and\n"
+    "             blokujacy, a session ends at the next change to one of them or\n"
+    "             at the last record read, and one that crosses a period's end is\n"
+    "             split there and counted in both\n"
     "  timeline   --day YYYY-MM-DD [--out FILE.svg]: that day as an SVG picture\n"
     "  report     [--out FILE.html]: one HTML page of the whole log: an index of\n"
     "             the contacts with a filter box; per contact a week heat map of\n"
@@ -76,6 +85,11 @@ constexpr char kUsage[] =
     "  --since WHEN       from this date (YYYY-MM-DD) or date-time (YYYY-MM-DD HH:MM[:SS])\n"
     "  --until WHEN       up to this date (its whole day) or date-time\n"
     "  --own, --contacts  only the user's own changes, or only the contacts'\n"
+    "  --tz ZONE          the zone the log was written in (a tz database name such\n"
+    "                     as Europe/Warsaw; not on Windows, which takes its own):\n"
+    "                     times are read as its local times, so that durations\n"
+    "                     are real time across clock changes (default: this\n"
+    "                     machine's zone)\n"
     "\n"
     "How lines are read:\n"
     "  contact line  DD.MM HH:MM.SS NAME(ID[@GG)|@JABBER)|@LAN)][ zmienil(a) status na WORD][ [DESCRIPTION]]\n"
@@ -111,7 +125,7 @@ constexpr char kUsage[] =
     "is missing or unreadable (reported as FILE: ... after the others), or the\n"
     "output cannot be written; 2 bad usage.\n";
 
-constexpr const char* kCommands[] = {"show", "csv", "json", "last-seen", "timeline", "report"};
+constexpr const char* kCommands[] = {"show", "csv", "json", "last-seen", "online", "timeline", "report"};
 
 // What a double-click without files says (Windows), in Polish like the
 // plug-in; UTF-8.
@@ -167,6 +181,8 @@ struct Options {
     bool own = false, contacts = false, csv = false;
     std::optional<LocalTime> day;
     std::string out;
+    std::optional<plumeta::reader::Period> by;
+    std::optional<std::string> tz;
 };
 
 bool Passes(const Options& o, const LogRecord& r) {
@@ -261,6 +277,27 @@ int ReadAll(const Options& o, Output& out, OnRecord onRecord, Finish finish = []
     out.Sync();
     for (const std::string& problem : unreadable) std::fprintf(stderr, "%s\n", problem.c_str());
     return unreadable.empty() ? 0 : 1;
+}
+
+// Time online, as CSV: a row per contact and period.
+int Online(const Options& o, const Cp1250Converter& codepage, Output& out) {
+    plumeta::reader::OnlineTable table(o.by.value_or(plumeta::reader::Period::Day));
+    const int status = ReadAll(o, out, [&](const LogRecord& record, const std::string&) { table.Add(record); });
+    plumeta::reader::OutText& text = out.text();
+    text.Append("day,name,id,network,online_seconds,sessions\r\n");
+    for (const plumeta::reader::OnlineRow& row : table.Finish()) {
+        char day[16];
+        std::snprintf(day, sizeof day, "%04d-%02d-%02d,", row.first.year, row.first.month, row.first.day);
+        text.Append(day);
+        plumeta::reader::AppendCsvField(text, row.name, &codepage);
+        text.Append(",");
+        plumeta::reader::AppendCsvField(text, row.key.second, &codepage);
+        text.Append(",");
+        text.Append(row.key.first);
+        text.Append("," + std::to_string(row.seconds) + "," + std::to_string(row.sessions) + "\r\n");
+        out.MaybeFlush();
+    }
+    return status;
 }
 
 int LastSeen(const Options& o, RecordFormatter& format, Output& out) {
@@ -475,10 +512,18 @@ std::string ParseOptions(const std::vector<std::string>& args, const Cp1250Conve
         } else if (arg == "--csv") {
             o.csv = true;
         } else if (arg == "--year" || arg == "--contact" || arg == "--network" || arg == "--since" ||
-                   arg == "--until" || arg == "--day" || arg == "--out") {
+                   arg == "--until" || arg == "--day" || arg == "--out" || arg == "--by" || arg == "--tz") {
             if (i + 1 >= args.size()) return arg + " needs a value";
             const std::string& given = args[++i];
-            if (arg == "--year") {
+            if (arg == "--by") {
+                using plumeta::reader::Period;
+                if (given == "day") o.by = Period::Day;
+                else if (given == "week") o.by = Period::Week;
+                else if (given == "month") o.by = Period::Month;
+                else return "--by is day, week or month";
+            } else if (arg == "--tz") {
+                o.tz = given;
+            } else if (arg == "--year") {
                 char* end = nullptr;
                 const long year = std::strtol(given.c_str(), &end, 10);
                 if (*end || year < 1970 || year > 9999) return "--year needs a year such as 2026";
@@ -512,13 +557,19 @@ std::string ParseOptions(const std::vector<std::string>& args, const Cp1250Conve
         }
     }
     const bool listing = o.command == "show" || o.command == "csv" || o.command == "json";
-    if (!listing && o.command != "last-seen" && o.command != "timeline" && o.command != "report") {
+    if (!listing && o.command != "last-seen" && o.command != "online" && o.command != "timeline" &&
+        o.command != "report") {
         return o.command.empty() ? "no command" : "unknown command " + o.command;
     }
     if (o.files.empty()) return "no log file given";
     const bool filtered = o.contact || o.network || o.since || o.until || o.own || o.contacts;
     if (!listing && o.command != "report" && filtered) return "filters are for show, csv, json and report";
     if (o.csv && o.command != "last-seen") return "--csv is for last-seen";
+    if (o.by && o.command != "online") return "--by is for online";
+    if (o.tz) {
+        const std::string zone = plumeta::reader::UseZone(*o.tz);
+        if (!zone.empty()) return zone;
+    }
     if ((o.command == "timeline") != o.day.has_value()) return "--day is for timeline, which needs it";
     if (!o.out.empty() && o.command != "timeline" && o.command != "report") return "--out is for timeline and report";
     return "";
@@ -566,6 +617,7 @@ int main(int argc, char** argv) {
 
     Output out(stdout);
     if (o.command == "last-seen") return out.Close(LastSeen(o, format, out));
+    if (o.command == "online") return out.Close(Online(o, codepage, out));
     if (o.command == "timeline") return out.Close(Timeline(o, format, out));
     if (o.command == "report") return out.Close(Report(o, format, out));
     const bool csv = o.command == "csv", json = o.command == "json";  // asked once, not per record

@@ -1,0 +1,105 @@
+#include "reader/time_online.h"
+
+#include <algorithm>
+
+#include "reader/zone_time.h"
+
+namespace plumeta::reader {
+namespace {
+
+constexpr int64_t kDay = 86400;
+
+int64_t FloorDiv(int64_t a, int64_t b) { return a / b - (a % b < 0); }
+
+}  // namespace
+
+int64_t DayStart(int64_t day) {
+    ZoneClock clock;  // no stamp before it: the earlier moment of a repeated midnight
+    return clock.MomentOf(CivilFromDays(day));
+}
+
+int64_t SecondsWithinDays(int64_t from, int64_t to, int64_t firstDay, int64_t lastDay) {
+    return std::max<int64_t>(0, std::min(to, DayStart(lastDay + 1)) - std::max(from, DayStart(firstDay)));
+}
+
+int64_t PeriodStart(Period period, int64_t day) {
+    switch (period) {
+        case Period::Day:
+            return day;
+        case Period::Week:
+            return day - ((day + 3) % 7 + 7) % 7;  // 1970-01-01 was a Thursday
+        case Period::Month: {
+            const LocalTime date = CivilFromDays(day);
+            return day - (date.day - 1);
+        }
+    }
+    return day;
+}
+
+int64_t NextPeriod(Period period, int64_t start) {
+    switch (period) {
+        case Period::Day:
+            return start + 1;
+        case Period::Week:
+            return start + 7;
+        case Period::Month: {
+            const LocalTime date = CivilFromDays(start);
+            static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+            const bool leap = (date.year % 4 == 0 && date.year % 100 != 0) || date.year % 400 == 0;
+            return start + kDays[date.month - 1] + (date.month == 2 && leap);
+        }
+    }
+    return start + 1;
+}
+
+void OnlineTable::Count(const ContactKey& key, int64_t from, int64_t to) {
+    if (to <= from) return;
+    // The local day the session begins on: its moment read in the zone.
+    const LocalTime local = ToLocalTime(from);
+    int64_t start = PeriodStart(period_, FloorDiv(NaiveSeconds(local), kDay));
+    while (from < to) {
+        const int64_t next = NextPeriod(period_, start);
+        const int64_t end = std::min(to, DayStart(next));
+        Sums& sums = cells_[Cell{start, key}];
+        sums.seconds += std::max<int64_t>(end - from, 0);
+        ++sums.sessions;
+        from = std::max(from, end);
+        start = next;
+    }
+}
+
+void OnlineTable::Add(const LogRecord& record) {
+    last_ = std::max(last_, record.moment);
+    if (record.kind != RecordKind::Contact) return;
+    Contact& contact = EntryOf(contacts_, key_, record).first;
+    contact.name = record.name;
+    if (!record.status) return;  // a code without a word tells nothing
+    const bool online = IsOnline(*record.status);
+    if (contact.onlineFrom && !online) {
+        Count(key_, *contact.onlineFrom, record.moment);
+        contact.onlineFrom.reset();
+    } else if (online && !contact.onlineFrom) {
+        contact.onlineFrom = record.moment;
+    }
+}
+
+std::vector<OnlineRow> OnlineTable::Finish() {
+    for (auto& [key, contact] : contacts_) {
+        if (contact.onlineFrom) Count(key, *contact.onlineFrom, last_);
+        contact.onlineFrom.reset();
+    }
+    std::vector<OnlineRow> rows;
+    rows.reserve(cells_.size());
+    for (const auto& [cell, sums] : cells_) {
+        OnlineRow row;
+        row.first = CivilFromDays(std::get<0>(cell));
+        row.key = std::get<1>(cell);
+        row.name = contacts_[row.key].name;
+        row.seconds = sums.seconds;
+        row.sessions = sums.sessions;
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+}  // namespace plumeta::reader

@@ -1,0 +1,87 @@
+#include "reader/time_online.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "reader/zone_time.h"
+
+namespace plumeta::reader {
+namespace {
+
+// The log written in Warsaw, for as long as it lives.
+class InWarsaw {
+public:
+    InWarsaw() {
+        const char* zone = std::getenv("TZ");
+        had_ = zone != nullptr;
+        if (had_) old_ = zone;
+        ok_ = UseZone("Europe/Warsaw").empty();
+    }
+    ~InWarsaw() {
+#if !defined(_WIN32)
+        had_ ? setenv("TZ", old_.c_str(), 1) : unsetenv("TZ");
+        tzset();
+#endif
+    }
+    bool ok() const { return ok_; }
+
+private:
+    bool had_ = false, ok_ = false;
+    std::string old_;
+};
+
+// Real time across the clock changes, sessions split at a period's end and
+// counted in each, a session still open at the last record read.
+TEST(TimeOnline, RealTimeBySession) {
+    InWarsaw zone;
+    if (!zone.ok()) GTEST_SKIP() << "no tz database here (Windows reads its own zone only)";
+    struct Change {
+        const char* who;
+        LocalTime time;
+        uint32_t status;
+    };
+    const Change log[] = {
+        {"Ola", {2026, 3, 29, 1, 30, 0}, 64},  {"Ola", {2026, 3, 29, 3, 30, 0}, 0},  // 02:00 -> 03:00
+        {"Ania", {2026, 10, 25, 1, 30, 0}, 64}, {"Ania", {2026, 10, 25, 2, 40, 0}, 0},  // 03:00 -> 02:00
+        {"Ania", {2026, 10, 25, 2, 10, 0}, 65}, {"Ania", {2026, 10, 25, 2, 50, 0}, 1},
+        {"Jan", {2026, 12, 10, 20, 0, 0}, 64},  {"Ela", {2026, 12, 10, 23, 0, 0}, 66},
+        {"Ela", {2026, 12, 11, 1, 0, 0}, 0},
+    };
+    const struct {
+        Period by;
+        std::vector<std::string> want;  // day name seconds sessions
+    } rows[] = {
+        {Period::Day,
+         {"2026-03-29 Ola 3600 1", "2026-10-25 Ania 6600 2", "2026-12-10 Ela 3600 1", "2026-12-10 Jan 14400 1",
+          "2026-12-11 Ela 3600 1", "2026-12-11 Jan 3600 1"}},
+        {Period::Week, {"2026-03-23 Ola 3600 1", "2026-10-19 Ania 6600 2", "2026-12-07 Ela 7200 1", "2026-12-07 Jan 18000 1"}},
+        {Period::Month, {"2026-03-01 Ola 3600 1", "2026-10-01 Ania 6600 2", "2026-12-01 Ela 7200 1", "2026-12-01 Jan 18000 1"}},
+    };
+    for (const auto& row : rows) {
+        OnlineTable table(row.by);
+        ZoneClock clock;
+        for (const Change& change : log) {
+            LogRecord record;
+            record.time = change.time;
+            record.moment = clock.MomentOf(change.time);
+            record.name = record.id = change.who;
+            record.network = "GG";
+            record.status = change.status;
+            table.Add(record);
+        }
+        std::vector<std::string> got;
+        for (const OnlineRow& r : table.Finish()) {
+            char day[16];
+            std::snprintf(day, sizeof day, "%04d-%02d-%02d ", r.first.year, r.first.month, r.first.day);
+            got.push_back(day + r.name + " " + std::to_string(r.seconds) + " " + std::to_string(r.sessions));
+        }
+        EXPECT_EQ(got, row.want);
+    }
+}
+
+}  // namespace
+}  // namespace plumeta::reader

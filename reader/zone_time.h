@@ -1,0 +1,45 @@
+// The log's stamps are local times without an offset: read as moments by
+// the rules of a zone (the C library's tz database on Linux, the system's
+// zone on Windows), so that durations are real elapsed time across the
+// clock changes. No zone table of our own.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "recorder/clock.h"
+
+namespace plumeta::reader {
+
+// Reads local times in the zone `name` (an IANA name, "Europe/Warsaw")
+// from now on; the reading machine's own zone when never called. Answers ""
+// or why it cannot be (an unknown name; on Windows only the system's zone).
+std::string UseZone(const std::string& name);
+
+// Days from 1970-01-01 to a date (the proleptic Gregorian calendar), and
+// back (the date alone).
+int64_t DaysFromCivil(int64_t year, int month, int day);
+LocalTime CivilFromDays(int64_t days);
+// Seconds since 1970-01-01 of a local time read as if it were UTC.
+int64_t NaiveSeconds(const LocalTime& time);
+// The zone's offset from UTC at `moment`, in seconds (+3600 for CET).
+int64_t OffsetAt(int64_t moment);
+
+// Turns the stamps of one log, in its order, into moments (seconds since
+// 1970 UTC). In the hour that autumn's clock change repeats, a stamp takes
+// the earliest of its two moments not before the previous stamp's, so a
+// step back of up to an hour there is the change; a stamp in the hour that
+// spring's change skips (no writer's clock shows one) takes the offset from
+// before it. A stamp costs a conversion only when its hour differs from the
+// previous one's.
+class ZoneClock {
+public:
+    int64_t MomentOf(const LocalTime& time);
+
+private:
+    int64_t previous_ = INT64_MIN;     // the previous stamp's moment
+    int64_t hourFrom_ = INT64_MIN;     // NaiveSeconds of the hour whose offset is known
+    int64_t hourOffset_ = 0;           // that hour's offset, when it had one moment only
+};
+
+}  // namespace plumeta::reader
