@@ -1,10 +1,13 @@
 #include "reader/record_format.h"
 
+#include "reader/zone_time.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
 
+#include "reader/zone_time.h"
 #include "recorder/status_log.h"
 #include "recorder/status_words.h"
 
@@ -154,9 +157,12 @@ void AppendJsonString(OutText& out, std::string_view text, const Cp1250Converter
     out.Push('"');
 }
 
-void AppendTime(OutText& out, const LocalTime& time) {
-    char* at = out.Extend(19);
+namespace {
+
+// "YYYY-MM-DD?HH:MM:SS" into the 19 bytes at `at`, `between` at '?'.
+void WriteTime(char* at, const LocalTime& time, char between) {
     std::memcpy(at, "0000-00-00 00:00:00", 19);
+    at[10] = between;
     const unsigned year = static_cast<unsigned>(time.year) % 10000;
     AppendTwoDigits(at, static_cast<int>(year / 100));
     AppendTwoDigits(at + 2, static_cast<int>(year % 100));
@@ -165,6 +171,25 @@ void AppendTime(OutText& out, const LocalTime& time) {
     AppendTwoDigits(at + 11, time.hour);
     AppendTwoDigits(at + 14, time.minute);
     AppendTwoDigits(at + 17, time.second);
+}
+
+}  // namespace
+
+void AppendTime(OutText& out, const LocalTime& time) { WriteTime(out.Extend(19), time, ' '); }
+
+void AppendIsoTime(OutText& out, const LocalTime& time, int64_t offset) {
+    WriteTime(out.Extend(19), time, 'T');
+    const int64_t magnitude = offset < 0 ? -offset : offset;
+    char* sign = out.Extend(6);
+    sign[0] = offset < 0 ? '-' : '+';
+    AppendTwoDigits(sign + 1, static_cast<int>(magnitude / 3600 % 100));
+    sign[3] = ':';
+    AppendTwoDigits(sign + 4, static_cast<int>(magnitude / 60 % 60));
+    if (magnitude % 60) {  // a zone's old local mean time
+        char* seconds = out.Extend(3);
+        seconds[0] = ':';
+        AppendTwoDigits(seconds + 1, static_cast<int>(magnitude % 60));
+    }
 }
 
 std::string TimeText(const LocalTime& time) {
@@ -238,7 +263,7 @@ void RecordFormatter::AppendCsv(OutText& out, const LogRecord& r, std::string_vi
 
 void RecordFormatter::AppendJson(OutText& out, const LogRecord& r, std::string_view file) const {
     out.Append("{\"time\":\"");
-    AppendTime(out, r.time);
+    AppendIsoTime(out, r.time, NaiveSeconds(r.time) - r.moment);
     out.Append("\",\"kind\":\"");
     out.Append(KindName(r.kind));
     out.Append("\",\"name\":");

@@ -29,6 +29,9 @@ std::string OneLine(std::string text);
 // "YYYY-MM-DD HH:MM:SS".
 void AppendTime(OutText& out, const LocalTime& time);
 std::string TimeText(const LocalTime& time);
+// "YYYY-MM-DDTHH:MM:SS+HH:MM": the local time and its offset from UTC, in
+// seconds (":SS" more where it has them).
+void AppendIsoTime(OutText& out, const LocalTime& time, int64_t offset);
 
 // The fields of csv and json, in their order.
 inline constexpr const char* kFields[] = {"time",   "kind",        "name", "id",  "network",

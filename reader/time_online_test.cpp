@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "reader/record_format.h"
 #include "reader/zone_time.h"
 
 namespace plumeta::reader {
@@ -64,10 +65,13 @@ TEST(TimeOnline, RealTimeBySession) {
     for (const auto& row : rows) {
         OnlineTable table(row.by);
         ZoneClock clock;
+        OutText iso;  // JSON's times, with their offsets
         for (const Change& change : log) {
             LogRecord record;
             record.time = change.time;
             record.moment = clock.MomentOf(change.time);
+            AppendIsoTime(iso, record.time, NaiveSeconds(record.time) - record.moment);
+            iso.Append(" ");
             record.name = record.id = change.who;
             record.network = "GG";
             record.status = change.status;
@@ -80,6 +84,9 @@ TEST(TimeOnline, RealTimeBySession) {
             got.push_back(day + r.name + " " + std::to_string(r.seconds) + " " + std::to_string(r.sessions));
         }
         EXPECT_EQ(got, row.want);
+        EXPECT_EQ(std::string(iso.view()).substr(52, 103),
+                  "2026-10-25T01:30:00+02:00 2026-10-25T02:40:00+02:00 2026-10-25T02:10:00+01:00 "
+                  "2026-10-25T02:50:00+01:00");
     }
 }
 

@@ -6,8 +6,9 @@
 # the file's modification time, a missing file (exit 1, reported after the
 # others) and bad usage (exit 2).
 set -u
-# Never a browser or a message box from a test.
-export PLUMETA_LOG_NO_OPEN=1
+# Never a browser or a message box from a test; JSON's offsets those of UTC,
+# wherever the test runs.
+export PLUMETA_LOG_NO_OPEN=1 TZ=UTC
 folder=$1
 shift
 failed=0
