@@ -380,7 +380,8 @@ std::string Report::Html(const RecordFormatter& format) const {
     const int64_t end = lastMoment_;
     AddRealSpan(covered, firstMoment_, end);
     // The log's last day, for the cards' time online.
-    const int64_t lastDay = FloorDiv(NaiveSeconds(ToLocalTime(end)), 86400);
+    const LocalTime lastLocal = ToLocalTime(end);
+    const int64_t lastDay = DaysFromCivil(lastLocal.year, lastLocal.month, lastLocal.day);
     std::string lastDayText;
     {
         const LocalTime date = CivilFromDays(lastDay);

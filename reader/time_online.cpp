@@ -7,10 +7,6 @@
 namespace plumeta::reader {
 namespace {
 
-constexpr int64_t kDay = 86400;
-
-int64_t FloorDiv(int64_t a, int64_t b) { return a / b - (a % b < 0); }
-
 }  // namespace
 
 int64_t DayStart(int64_t day) {
@@ -44,9 +40,7 @@ int64_t NextPeriod(Period period, int64_t start) {
             return start + 7;
         case Period::Month: {
             const LocalTime date = CivilFromDays(start);
-            static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-            const bool leap = (date.year % 4 == 0 && date.year % 100 != 0) || date.year % 400 == 0;
-            return start + kDays[date.month - 1] + (date.month == 2 && leap);
+            return DaysFromCivil(date.year + date.month / 12, date.month % 12 + 1, 1);
         }
     }
     return start + 1;
@@ -56,7 +50,7 @@ void OnlineTable::Count(const ContactKey& key, int64_t from, int64_t to) {
     if (to <= from) return;
     // The local day the session begins on: its moment read in the zone.
     const LocalTime local = ToLocalTime(from);
-    int64_t start = PeriodStart(period_, FloorDiv(NaiveSeconds(local), kDay));
+    int64_t start = PeriodStart(period_, DaysFromCivil(local.year, local.month, local.day));
     while (from < to) {
         const int64_t next = NextPeriod(period_, start);
         const int64_t end = std::min(to, DayStart(next));
