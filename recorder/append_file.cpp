@@ -11,6 +11,7 @@
 #else
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
@@ -279,6 +280,14 @@ int64_t FileSizeOf(const char* path, bool ascii) {
     return (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+bool MoveAside(const char* from, const char* to) {
+    // Without MOVEFILE_REPLACE_EXISTING an existing `to` fails it; a
+    // reparse point is moved as itself.
+    const std::optional<std::wstring> wideFrom = Cp1250ToUtf16(from), wideTo = Cp1250ToUtf16(to);
+    if (wideFrom && wideTo) return MoveFileExW(wideFrom->c_str(), wideTo->c_str(), 0) != 0;
+    return MoveFileExA(from, to, 0) != 0;
+}
+
 #else
 
 namespace {
@@ -468,5 +477,13 @@ std::size_t AppendSession::Append(std::string_view lines, int64_t* knownEnd) {
     if (knownEnd) *knownEnd = end + static_cast<int64_t>(whole);
     return whole;
 }
+
+#if !defined(_WIN32)
+bool MoveAside(const char* from, const char* to) {
+    // rename() follows no link in either name, but replaces: RENAME_NOREPLACE
+    // refuses an existing `to`.
+    return renameat2(AT_FDCWD, SystemName(from).c_str(), AT_FDCWD, SystemName(to).c_str(), RENAME_NOREPLACE) == 0;
+}
+#endif
 
 }  // namespace plumeta

@@ -128,6 +128,10 @@ private:
 // The size of the file `path`, -1 when there is none: a look, no open.
 // `ascii`: the caller knows the name is ASCII.
 int64_t FileSizeOf(const char* path, bool ascii = false);
+// Renames the file `from` to `to` (both Windows-1250): never over a file
+// that exists, never through a link (a link is renamed itself, what it
+// points to untouched). True when it was done.
+bool MoveAside(const char* from, const char* to);
 // One line, waiting as a log line does: true when it stands whole.
 inline bool AppendToFile(const char* path, std::string_view line) {
     AppendSession session(path, AppendSession::Mode::Log, AppendSession::Wait::Patient);

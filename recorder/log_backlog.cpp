@@ -7,6 +7,7 @@
 
 #include "codepage/codepage.h"
 #include "recorder/append_file.h"
+#include "recorder/clock.h"
 #include "recorder/status_log.h"
 
 #if defined(_WIN32)
@@ -23,6 +24,15 @@
 namespace plumeta {
 namespace {
 
+#if defined(PLUMETA_TEST_SEAMS)
+std::atomic<void (*)(Seam)> g_seam{nullptr};
+void AtSeam(Seam point) {
+    if (void (*hook)(Seam) = g_seam.load(std::memory_order_acquire)) hook(point);
+}
+#else
+#define AtSeam(point) ((void)0)
+#endif
+
 struct LogSlot {
     std::string path;       // Windows-1250, as LogFileName gave it, with ".txt"
     std::string beside;     // its spill beside it
@@ -34,6 +44,8 @@ struct LogSlot {
     bool spilled = true;          // the spill beside may hold lines: looked at by every line
     int64_t lookedAt = 0;         // when the spill beside was last found empty (a line's moment)
     int64_t knownEnd = -1;        // where this process's last line in the log ended
+    int64_t stuckSize = -1;       // the log's size when a fold last stopped short of the end
+    long long stuckUntil = 0;     // ... and until when (NowMs) lines pass it by while it stays so
     uint64_t dropped = 0;         // by this load, from memory or a full spill
     uint64_t droppedUnsaid = 0;   // from memory, not yet counted in a spill's header
     uint64_t used = 0;            // when last used, to give the oldest slot up
@@ -89,15 +101,38 @@ bool ThreadRuns(uint32_t id) {
 #endif
 }
 
+// Earlier versions named the spill in the temporary folder with 8 hex
+// digits of the hash, the last 8 of today's 16: one left from them is
+// taken over under today's name, unless that exists.
+void AdoptShortNamedSpill(const std::string& temporary) {
+    if (temporary.size() < 16 + sizeof kSpillExtension) return;
+    const std::size_t digits = temporary.size() - (sizeof kSpillExtension - 1) - 16;
+    const std::string shortName = temporary.substr(0, digits) + temporary.substr(digits + 8);
+    if (FileSizeOf(shortName.c_str()) > 0 && FileSizeOf(temporary.c_str()) < 0) {
+        MoveAside(shortName.c_str(), temporary.c_str());
+    }
+}
+
+// Moves a file found at a spill's name that is no spill of ours out of the
+// way (SpillAsideName): kept for its owner, never folded or cut.
+void SetAside(const std::string& name) {
+    const LocalTime now = ToLocalTime(SystemClock());
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        if (MoveAside(name.c_str(), SpillAsideName(name, now, attempt).c_str())) return;
+    }
+}
+
 void FillSlot(LogSlot& slot, const char* path) {
     slot.path = path;
     slot.beside = SpillBeside(path);
     slot.temporary = SpillInTemporaryFolder(path);
+    AdoptShortNamedSpill(slot.temporary);
     slot.turn = OpenFileTurn(path);
     slot.ascii = IsAscii(slot.path) && IsAscii(slot.beside) && IsAscii(slot.temporary);
     slot.busy = false;
     slot.temporaryInUse = !slot.temporary.empty() && FileSizeOf(slot.temporary.c_str()) > 0;
     slot.knownEnd = -1;
+    slot.stuckSize = -1;
     slot.spilled = true;
     slot.dropped = slot.droppedUnsaid = 0;
 }
@@ -189,6 +224,7 @@ private:
                 lookedAt = NowMs();
                 unknown = false;
             } else if (NowMs() - lookedAt >= kStateWaitMs) {
+                AtSeam(Seam::StateWaitedOut);
                 // The one served has had it kStateWaitMs: gone, or busy.
                 // (Its name is in the ring only while fewer than
                 // kOwnerRing tickets stand between us.)
@@ -360,12 +396,13 @@ SpillKind Prepare(AppendSession& spill, SpillState& state, std::string& buffer) 
 
 // Appends to a spill under its lock: the header first when it is new (in
 // the same write as the lines), the oldest lines dropped when it is full.
-// A spill not of ours takes nothing.
-std::size_t AppendToSpill(AppendSession& spill, LogSlot& slot, std::string_view lines) {
+// A spill not of ours takes nothing (`foreign`).
+std::size_t AppendToSpill(AppendSession& spill, LogSlot& slot, std::string_view lines, bool& foreign) {
     std::string buffer;
     SpillState state;
     const SpillKind kind = Prepare(spill, state, buffer);
-    if (kind == SpillKind::Foreign) return 0;
+    foreign = kind == SpillKind::Foreign;
+    if (foreign) return 0;
     if (kind == SpillKind::Empty) {
         SpillState fresh;
         fresh.dropped = slot.droppedUnsaid;
@@ -434,6 +471,7 @@ Folding FoldOne(AppendSession& log, AppendSession& spill) {
             } else if (last) {
                 break;
             }
+            AtSeam(Seam::FoldChunk);
             if (!old) {
                 state.foldAt = uint64_t(end);
                 state.foldFrom = at;
@@ -451,17 +489,35 @@ Folding FoldOne(AppendSession& log, AppendSession& spill) {
 // True when no spill of the log holds lines now: each that does is folded
 // in first, the one beside before the one in the temporary folder (another
 // process may have put lines in either). A spill that cannot be opened now
-// stays, for a later line; a file of that name not of ours is passed by.
+// stays, for a later line; a file of that name not of ours is set aside.
+// A fold that stops short (the log takes no more) is not tried again for
+// a second unless the log's size changes: its lines wait in the spill.
 bool FoldSpills(LogSlot& slot, AppendSession& log) {
     for (const bool temporary : {false, true}) {
         const std::string& name = temporary ? slot.temporary : slot.beside;
         if (name.empty() || FileSizeOf(name.c_str(), slot.ascii) <= 0) continue;
-        AppendSession spill(name.c_str(), AppendSession::Mode::Fold, AppendSession::Wait::Once, nullptr, slot.ascii);
-        if (spill.ready() ? FoldOne(log, spill) == Folding::Stopped : !spill.notOurs() && FileSizeOf(name.c_str()) > 0) {
-            return false;
+        bool foreign = false;
+        {
+            AppendSession spill(name.c_str(), AppendSession::Mode::Fold, AppendSession::Wait::Once, nullptr,
+                                slot.ascii);
+            if (spill.ready()) {
+                const Folding folding = FoldOne(log, spill);
+                if (folding == Folding::Stopped) {
+                    slot.stuckSize = log.Size();
+                    slot.stuckUntil = NowMs() + 1000;
+                    return false;
+                }
+                foreign = folding == Folding::NotOurs;
+            } else if (spill.notOurs()) {
+                foreign = true;
+            } else if (FileSizeOf(name.c_str()) > 0) {
+                return false;
+            }
         }
+        if (foreign) SetAside(name);
     }
     slot.spilled = slot.temporaryInUse = false;
+    slot.stuckSize = -1;
     slot.lookedAt = g_journal.lineMoment;
     return true;
 }
@@ -478,11 +534,23 @@ std::size_t ToSpill(LogSlot& slot, std::string_view lines) {
         if (!temporary && slot.temporaryInUse) continue;
         const std::string& name = temporary ? slot.temporary : slot.beside;
         if (name.empty()) continue;
-        AppendSession spill(name.c_str(), AppendSession::Mode::Spill, wait);
-        if (!spill.ready()) continue;
-        const std::size_t written = AppendToSpill(spill, slot, lines.substr(placed));
-        if (written > 0) (temporary ? slot.temporaryInUse : slot.spilled) = true;
-        placed += written;
+        // A file there not of ours is set aside, and the name used afresh.
+        for (int attempt = 0; attempt < 2 && placed < lines.size(); ++attempt) {
+            bool foreign = false;
+            {
+                AppendSession spill(name.c_str(), AppendSession::Mode::Spill, wait);
+                if (spill.ready()) {
+                    AtSeam(Seam::SpillLocked);
+                    const std::size_t written = AppendToSpill(spill, slot, lines.substr(placed), foreign);
+                    if (written > 0) (temporary ? slot.temporaryInUse : slot.spilled) = true;
+                    placed += written;
+                } else {
+                    foreign = spill.notOurs();
+                }
+            }
+            if (!foreign) break;
+            SetAside(name);
+        }
         if (placed == lines.size()) break;
     }
     return placed;
@@ -502,10 +570,12 @@ std::size_t Place(LogSlot& slot, std::string_view lines) {
             // since this one's last line (it may have spilled too), or a
             // while has gone.
             // (Its size only: a fragment there may be a fold's, to go on.)
-            const bool look = slot.spilled || slot.temporaryInUse || log.Size() != slot.knownEnd ||
+            const int64_t size = log.Size();
+            const bool look = slot.spilled || slot.temporaryInUse || size != slot.knownEnd ||
                               g_journal.lineMoment - slot.lookedAt >= kSpillLookSeconds ||
                               g_journal.lineMoment < slot.lookedAt;  // a clock set back
-            if (!look || FoldSpills(slot, log)) placed = log.Append(lines, &slot.knownEnd);
+            const bool stuck = size == slot.stuckSize && NowMs() < slot.stuckUntil;
+            if (!look || (!stuck && FoldSpills(slot, log))) placed = log.Append(lines, &slot.knownEnd);
         } else if (log.waitedOut()) {
             slot.busy = true;
         }
@@ -559,6 +629,7 @@ void PlaceKept(Journal& journal, LogSlot& slot) {
 
 void WriteLogLine(const char* path, std::string_view line) {
     Guard guard;
+    AtSeam(Seam::StateHeld);
     Journal& journal = g_journal;
     LogSlot& slot = SlotFor(journal, path);
     if (!journal.kept.empty() && KeepsLinesOf(journal, path)) {
@@ -614,5 +685,9 @@ void SpillBacklog() {
     for (LogSlot& slot : journal.slots) EmptySlot(slot);
     journal.clock = 0;
 }
+
+#if defined(PLUMETA_TEST_SEAMS)
+void SetTestSeam(void (*hook)(Seam)) { g_seam.store(hook, std::memory_order_release); }
+#endif
 
 }  // namespace plumeta

@@ -15,8 +15,12 @@
 //   once kSpillLookSeconds have gone by the lines' stamps; when it holds
 //   lines, they are folded in, under both files' locks, before the line. (A
 //   spill another writer made without writing to the log, its lock's wait
-//   run out, is so seen within a second.) A spill that cannot be folded now (held, read-only) takes
-//   the line instead, and is tried again at the next one.
+//   run out, is so seen within a second.) A spill that cannot be folded
+//   now (held, read-only) takes the line instead, and is tried again at
+//   the next one; a fold that stopped part way (the log took no more) is
+//   tried again after a second, or once the log's size changed.
+// - A file at a spill's name that is no spill of ours (spill_file.h) is
+//   moved aside under a name that says so, never folded, cut or written.
 // - Where a spill goes: beside the log; where that cannot be written, in
 //   the user's temporary folder. Once the one in the temporary folder
 //   holds lines, later ones join it, and a fold takes the one beside first:
@@ -74,6 +78,18 @@ struct LogTally {
     uint64_t dropped = 0;
 };
 LogTally TallyOf(const char* path);
+
+#if defined(PLUMETA_TEST_SEAMS)
+// Test builds only: where a test may stall a caller on purpose, the hook
+// called there (by the caller's own thread) with the point it reached.
+enum class Seam {
+    StateHeld,       // a caller has the state, before it places its line
+    StateWaitedOut,  // a caller has waited kStateWaitMs for the one served
+    SpillLocked,     // a line is about to go into a spill, under its lock
+    FoldChunk,       // a fold is about to append a chunk, under both locks
+};
+void SetTestSeam(void (*hook)(Seam));
+#endif
 
 // Tries once more to place every line kept in memory, then forgets the
 // state (what could go nowhere is lost). Runs when the module is unloaded.

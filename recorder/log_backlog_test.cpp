@@ -2,13 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <new>
 #include <optional>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "recorder/append_file.h"
+#include "recorder/status_log.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -16,6 +24,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -220,52 +229,86 @@ TEST_F(LogBacklog, InterruptedFoldIsCompletedOnce) {
 
 // A file at a spill's name that the module did not write (a header not
 // its own, offsets that cannot be, no header, a link to another file) is
-// never folded, written to or cut; the log goes on without it.
-TEST_F(LogBacklog, ForeignSpillsAreLeftAlone) {
+// never folded, written to or cut: it is set aside under a name that says
+// so, as it was (a link as the link), and the log goes on without it.
+TEST_F(LogBacklog, ForeignSpillsAreSetAside) {
     const std::string header = Header(), lines = Lines(7, 8);
-    std::string damaged = header, huge = header, inside = header;
+    std::string damaged = header, huge = header, inside = header, negative = header;
     damaged[5] = 'X';
     huge.replace(20, 20, "99999999999999999999");
     inside.replace(69, 20, "00000000000000000100");
+    negative.replace(50, 10, "-000000001");
+    enum class Kind { Bytes, HardLink, SymbolicLink, Folder };
     const struct {
         const char* what;
-        std::string bytes;  // empty: a link to another file
-        bool symbolic;
+        std::string bytes;
+        Kind kind = Kind::Bytes;
     } rows[] = {
-        {"one byte of the header damaged", damaged + lines, false},
-        {"od= past every number", huge + lines, false},
-        {"przesuw= inside the header", inside + lines, false},
-        {"300 NUL bytes", std::string(300, '\0'), false},
-        {"a note without a last line end", "notatka\r\nbez ko\xF1" "ca", false},
-        {"a hard link to another file", "", false},
+        {"one byte of the header damaged", damaged + lines},
+        {"od= past every number", huge + lines},
+        {"przesuw= inside the header", inside + lines},
+        {"usuniete= negative", negative + lines},
+        {"cut in the header", header.substr(0, 50)},
+        {"300 NUL bytes", std::string(300, '\0')},
+        {"a note without a last line end", "notatka\r\nbez ko\xF1" "ca"},
+        {"a hard link to another file", "", Kind::HardLink},
 #if !defined(_WIN32)
-        {"a symbolic link to another file", "", true},
+        {"a symbolic link to another file", "", Kind::SymbolicLink},
 #endif
+        {"a folder (left where it is)", "", Kind::Folder},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         const fs::path log = dir_ / "statusy.txt", spill = SpillBeside(log.string()), other = dir_ / "moje.txt";
         const std::string mine = header + Lines(20, 21);  // looks like a spill, is the user's
-        if (row.bytes.empty()) {
-            Put(other, mine);
-            row.symbolic ? fs::create_symlink(other, spill) : fs::create_hard_link(other, spill);
-        } else {
-            Put(spill, row.bytes);
+        switch (row.kind) {
+            case Kind::Bytes: Put(spill, row.bytes); break;
+            case Kind::HardLink: Put(other, mine); fs::create_hard_link(other, spill); break;
+            case Kind::SymbolicLink: Put(other, mine); fs::create_symlink(other, spill); break;
+            case Kind::Folder: fs::create_directory(spill); break;
         }
         Write(log, Line(1));
         {
             Hold hold(Hold::Kind::AppendLock, log);
-            Write(log, Line(2));  // to the temporary folder, not into that file
+            Write(log, Line(2));  // to a spill of its own, not into that file
         }
         Write(log, Line(3));
         EXPECT_EQ(Read(log), Lines(1, 3));
-        EXPECT_EQ(Read(row.bytes.empty() ? other : spill), row.bytes.empty() ? mine : row.bytes);
+        std::vector<fs::path> aside;
+        for (const fs::directory_entry& entry : fs::directory_iterator(dir_)) {
+            if (entry.path().filename().string().rfind("statusy-zalegle-zly-", 0) == 0) aside.push_back(entry.path());
+        }
+        if (row.kind == Kind::Folder) {
+            EXPECT_TRUE(aside.empty());
+            EXPECT_TRUE(fs::is_directory(spill));
+        } else {
+            ASSERT_EQ(aside.size(), 1u);
+            EXPECT_EQ(fs::is_symlink(aside[0]), row.kind == Kind::SymbolicLink);
+            EXPECT_EQ(Read(aside[0]), row.bytes.empty() ? mine : row.bytes);
+        }
+        if (row.kind == Kind::HardLink || row.kind == Kind::SymbolicLink) {
+            EXPECT_EQ(Read(other), mine);
+        }
         SpillBacklog();
-        fs::remove(log);
-        fs::remove(spill);
-        fs::remove(other);
-        fs::remove(SpillInTemporaryFolder(log.string().c_str()));
+        for (const fs::path& file : aside) fs::remove(file);
+        for (const fs::path& file : {log, spill, other, fs::path(SpillInTemporaryFolder(log.string().c_str()))}) {
+            fs::remove(file);
+        }
     }
+}
+
+// A spill in the temporary folder under the name earlier versions gave it
+// (8 hex digits) is folded as today's.
+TEST_F(LogBacklog, ShortNamedTemporarySpillIsTakenOver) {
+    const fs::path log = dir_ / "statusy.txt";
+    const std::string temporary = SpillInTemporaryFolder(log.string().c_str());
+    const std::size_t digits = temporary.size() - 4 - 16;
+    const std::string shortName = temporary.substr(0, digits) + temporary.substr(digits + 8);
+    Put(shortName, Header() + Line(1));
+    Write(log, Line(2));
+    EXPECT_EQ(Read(log), Lines(1, 2));
+    EXPECT_FALSE(fs::exists(shortName));
+    EXPECT_FALSE(fs::exists(temporary));
 }
 
 // A writer killed in the middle of its line left a fragment. In the log,
@@ -361,6 +404,137 @@ TEST_F(LogBacklog, SpilledLinesKeepTheirFile) {
     Write(first, Line(4));
     EXPECT_EQ(Read(first), Line(1) + Line(4));
 }
+
+#if defined(PLUMETA_TEST_SEAMS)
+// A caller stalled while it has the state, or in the middle of a fold, for
+// longer than kStateWaitMs: the next caller waits for it (it still runs),
+// and the lines stand in the order the calls began.
+struct Stall {
+    Seam at;
+    std::atomic<bool> armed{true}, stalled{false}, waited{false};
+};
+std::atomic<Stall*> g_stall{nullptr};
+
+void StallHook(Seam point) {
+    Stall* stall = g_stall.load();
+    if (point == Seam::StateWaitedOut) {
+        stall->waited = true;
+    } else if (point == stall->at && stall->armed.exchange(false)) {
+        stall->stalled = true;
+        while (!stall->waited) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+TEST_F(LogBacklog, StalledCallerIsWaitedFor) {
+    for (const Seam at : {Seam::StateHeld, Seam::FoldChunk}) {
+        SCOPED_TRACE(static_cast<int>(at));
+        const fs::path log = dir_ / "statusy.txt";
+        Put(SpillBeside(log.string()), Header() + Lines(1, 2));
+        Stall stall{at};
+        g_stall = &stall;
+        SetTestSeam(StallHook);
+        std::thread first([&] { Write(log, Line(3)); });
+        while (!stall.stalled) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::thread second([&] {
+            for (int n = 4; n <= 6; ++n) Write(log, Line(n));
+        });
+        first.join();
+        second.join();
+        SetTestSeam(nullptr);
+        EXPECT_TRUE(stall.waited);
+        EXPECT_EQ(Read(log), Lines(1, 6));
+        SpillBacklog();
+        fs::remove(log);
+    }
+}
+#endif
+
+#if !defined(_WIN32)
+// Another process's line that went to the spill in the temporary folder
+// (the log and the spill beside held for a moment) is in the log before
+// any line the others write there a second later: with one other writer,
+// which sees the log unchanged and looks once a second, and with two,
+// which see each other's lines. Each line carries its writer's clock (ms).
+TEST_F(LogBacklog, OtherProcessesOvertakeASpilledLineForUnderASecond) {
+    for (const int writers : {1, 2}) {
+        SCOPED_TRACE(writers);
+        const fs::path log = dir_ / "statusy.txt";
+        auto nowMs = [] {
+            return static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::system_clock::now().time_since_epoch())
+                                              .count());
+        };
+        auto writeStamped = [&](const std::string& who) {
+            char stamp[kStampSize];
+            LineStamp(std::time(nullptr), stamp);  // the lines' clock, as the status log sets it
+            Write(log, who + " " + std::to_string(nowMs()) + "\r\n");
+        };
+        // Shared with the writers: 0 runs, 1 asks them to pause; each counts itself paused.
+        auto* shared = static_cast<std::atomic<int>*>(
+            mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+        new (&shared[0]) std::atomic<int>(0);
+        new (&shared[1]) std::atomic<int>(0);
+        std::vector<pid_t> children;
+        for (int w = 0; w < writers; ++w) {
+            if (const pid_t child = fork(); child == 0) {
+                const long long end = nowMs() + 2500;
+                bool paused = false;
+                while (nowMs() < end) {
+                    if (shared[0] == 1) {
+                        if (!paused) ++shared[1];
+                        paused = true;
+                    } else {
+                        paused = false;
+                        writeStamped("L" + std::to_string(w));
+                    }
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                }
+                _exit(0);
+            } else {
+                children.push_back(child);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        shared[0] = 1;
+        while (shared[1] < writers) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        {
+            Hold logHeld(Hold::Kind::AppendLock, log), spillHeld(Hold::Kind::AppendLock, SpillBeside(log.string()));
+            if (const pid_t spiller = fork(); spiller == 0) {
+                writeStamped("S");
+                _exit(fs::file_size(SpillInTemporaryFolder(log.string().c_str())) > 0 ? 0 : 1);
+            } else {
+                int status = 0;
+                ASSERT_EQ(waitpid(spiller, &status, 0), spiller);
+                EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the line went to the temporary folder";
+            }
+        }
+        shared[0] = 0;
+        for (const pid_t child : children) waitpid(child, nullptr, 0);
+        munmap(shared, 4096);
+
+        std::istringstream lines(Read(log));
+        long long spilledAt = -1, overtaken = 0;
+        std::vector<long long> before;
+        int spilledLines = 0, total = 0;
+        for (std::string line; std::getline(lines, line); ++total) {
+            const long long at = std::stoll(line.substr(line.find(' ') + 1));
+            if (line[0] == 'S') {
+                spilledAt = at;
+                ++spilledLines;
+            } else if (spilledAt < 0) {
+                before.push_back(at);
+            }
+        }
+        ASSERT_EQ(spilledLines, 1);
+        for (const long long at : before) overtaken = std::max(overtaken, at - spilledAt);
+        std::printf("[ figures  ] %d other writer(s): the spilled line overtaken by %lld ms, %d lines\n", writers,
+                    overtaken, total);
+        EXPECT_LE(overtaken, 1000);
+        SpillBacklog();
+        fs::remove(log);
+    }
+}
+#endif
 
 #if !defined(_WIN32)
 // A full disk (here a file size limit, which holds for the spills too):

@@ -1,6 +1,7 @@
 #include "recorder/spill_file.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "codepage/codepage.h"
@@ -207,12 +208,24 @@ std::string SpillInFolder(std::string_view folder, std::string_view log, std::st
     if (folder.empty()) return "";
     uint64_t hash = 14695981039346656037ull;  // FNV-1a
     for (unsigned char byte : fullLog) hash = (hash ^ byte) * 1099511628211ull;
-    char number[9];
-    for (int i = 0; i < 8; ++i) number[i] = "0123456789abcdef"[(hash >> (28 - 4 * i)) & 0xF];
-    number[8] = '\0';
+    char number[17];
+    for (int i = 0; i < 16; ++i) number[i] = "0123456789abcdef"[(hash >> (60 - 4 * i)) & 0xF];
+    number[16] = '\0';
     const std::size_t slash = log.find_last_of("\\/");
     if (slash != std::string_view::npos) log.remove_prefix(slash + 1);
     return std::string(folder) + std::string(WithoutExtension(log)) + kSpillWord + "-" + number + kSpillExtension;
+}
+
+std::string SpillAsideName(std::string_view spill, const LocalTime& when, int attempt) {
+    char stamp[40];
+    int length = std::snprintf(stamp, sizeof stamp, "-zly-%04d%02d%02d-%02d%02d%02d", when.year, when.month, when.day,
+                               when.hour, when.minute, when.second);
+    if (attempt > 0) length += std::snprintf(stamp + length, sizeof stamp - length, "-%d", attempt);
+    const std::string_view extension = kSpillExtension;
+    if (spill.size() >= extension.size() && spill.substr(spill.size() - extension.size()) == extension) {
+        spill.remove_suffix(extension.size());
+    }
+    return std::string(spill) + std::string(stamp, length) + kSpillExtension;
 }
 
 #if defined(_WIN32)

@@ -30,7 +30,9 @@
 // header ended at 89, kOldSpillHeaderSize bytes): they are read, and keep
 // their shape. A spill that is not empty and does not begin with a header
 // whose fields fit the file is no spill of ours: nobody folds it or
-// writes to it.
+// writes to it; the module sets it aside (SpillAsideName). Nor is a link
+// or a folder at a spill's name: the module opens no spill through a link
+// (O_NOFOLLOW; FILE_FLAG_OPEN_REPARSE_POINT, a reparse point refused).
 #pragma once
 
 #include <cstddef>
@@ -38,6 +40,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "recorder/clock.h"
 
 namespace plumeta {
 
@@ -121,9 +125,15 @@ Folded FoldedAlready(ReadAtFn log, uint64_t logSize, ReadAtFn spill, uint64_t sp
 // "statusy.txt" -> "statusy-zalegle.log" (a name without ".txt" keeps all of it).
 std::string SpillBeside(std::string_view log);
 // In `folder` (ending in its separator): the log's base name, kSpillWord,
-// "-", 8 hex digits of a hash of `fullLog` (the log's absolute name), and
-// kSpillExtension. "" when there is no folder.
+// "-", 16 hex digits of a 64-bit hash of `fullLog` (the log's absolute
+// name), and kSpillExtension. "" when there is no folder.
 std::string SpillInFolder(std::string_view folder, std::string_view log, std::string_view fullLog);
+
+// Where a file found at a spill's name that is no spill of ours is moved,
+// so that it is never folded, cut or written to, and the name is free
+// again: "statusy-zalegle.log" -> "statusy-zalegle-zly-20261210-230412.log"
+// (`when`, local time), with "-N" after the time when `attempt` N > 0.
+std::string SpillAsideName(std::string_view spill, const LocalTime& when, int attempt);
 
 // The user's temporary folder, ending in its separator, in Windows-1250
 // (empty when unknown).

@@ -81,11 +81,14 @@ TEST(SpillFile, Names) {
     EXPECT_EQ(SpillBeside("C:\\logi\\statusy-zalegle.txt"), "C:\\logi\\statusy-zalegle-zalegle.log");
     EXPECT_EQ(SpillBeside("bez"), "bez-zalegle.log");
     const std::string temporary = SpillInFolder("/tmp/", "logi/statusy.txt", "/home/a/logi/statusy.txt");
-    EXPECT_EQ(temporary.substr(0, 21), "/tmp/statusy-zalegle-");
-    EXPECT_EQ(temporary.size(), 21u + 8 + 4);
-    EXPECT_EQ(temporary.substr(29), ".log");
+    // 64 bits of FNV-1a over the full name; earlier versions kept the last 8 digits.
+    EXPECT_EQ(temporary, "/tmp/statusy-zalegle-1eb1f961a2a857db.log");
     EXPECT_NE(temporary, SpillInFolder("/tmp/", "logi/statusy.txt", "/home/b/logi/statusy.txt"));
     EXPECT_EQ(SpillInFolder("", "statusy.txt", "/statusy.txt"), "");
+    const LocalTime when{2026, 12, 10, 23, 4, 12};
+    EXPECT_EQ(SpillAsideName("C:\\logi\\statusy-zalegle.log", when, 0),
+              "C:\\logi\\statusy-zalegle-zly-20261210-230412.log");
+    EXPECT_EQ(SpillAsideName(temporary, when, 2), "/tmp/statusy-zalegle-1eb1f961a2a857db-zly-20261210-230412-2.log");
 }
 
 }  // namespace

@@ -7,7 +7,8 @@
 // stood at the log's name) when the log comes back; the changes while
 // another writer holds the log's lock, after the first; and what a turn
 // among this machine's waiters costs (Windows), which the module takes only
-// while the lock is held.
+// while the lock is held; and a change while a fold cannot finish (the log
+// at a file size limit; Linux).
 //
 //   module_bench [--changes N] [--runs R] [--module PATH] [--no-baseline]
 //
@@ -15,10 +16,12 @@
 // change in the module and in the baseline and of their ratio; allocations,
 // GetCell and Send calls per change; peak memory; how many calls into
 // IMessageProc were made in all (to divide callgrind's count by); the
-// milliseconds of the fold and of a change while the lock is held, and the
+// milliseconds of the fold, of a change while the lock is held and of one
+// while a fold cannot finish (-1 where not measured), and the
 // microseconds of a turn.
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -250,6 +253,11 @@ double Median(std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#if !defined(_WIN32)
+    // The spill in the temporary folder, where a full log sends lines, is
+    // made here (the caller's scratch folder), not in /tmp.
+    setenv("TMPDIR", std::filesystem::current_path().c_str(), 1);
+#endif
     int changes = 10000, runs = 9;
     bool baseline = true;
     std::string module = "";
@@ -369,12 +377,41 @@ int main(int argc, char** argv) {
         heldMs = std::chrono::duration<double, std::milli>(Clock::now() - heldStart).count() / kBlock;
         entries += kBlock + 1;
     }
+#if !defined(_WIN32)
+    // A fold that cannot finish: 8 MiB spilled, then the log comes back
+    // under a 4 MiB file size limit (a full disk), so that every fold stops
+    // part way; the changes after the first.
+    double stuckMs = -1;
+    if (baseline) {
+        std::filesystem::remove(kLogFile);
+        std::filesystem::create_directory(kLogFile);
+        std::size_t kept = 0;
+        for (int i = 0; kept < (8u << 20); ++i, ++entries) {
+            entry(reinterpret_cast<MessageRecord*>(&burst[i % kBlock].record));
+            kept += lines[i % kBlock].size();
+        }
+        std::filesystem::remove(kLogFile);
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit before{};
+        getrlimit(RLIMIT_FSIZE, &before);
+        const rlimit limit{4u << 20, before.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        entry(reinterpret_cast<MessageRecord*>(&burst[0].record));  // folds part of it
+        const Clock::time_point stuckStart = Clock::now();
+        for (int i = 0; i < kBlock; ++i) entry(reinterpret_cast<MessageRecord*>(&burst[i].record));
+        stuckMs = std::chrono::duration<double, std::milli>(Clock::now() - stuckStart).count() / kBlock;
+        setrlimit(RLIMIT_FSIZE, &before);
+        entries += kBlock + 1;
+    }
+#else
+    const double stuckMs = -1;  // no file size limit to set
+#endif
     const double turnUs = TurnUs(10000);
     std::printf("module_us=%.3f baseline_us=%.3f ratio=%.3f allocations=%.2f cells=%.2f sends=%.2f "
-                "peak_kb=%ld entries=%lld fold_ms=%.1f held_ms=%.3f turn_us=%.3f\n",
+                "peak_kb=%ld entries=%lld fold_ms=%.1f held_ms=%.3f stuck_ms=%.3f turn_us=%.3f\n",
                 Median(moduleUs), baseline ? Median(baselineUs) : 0.0, baseline ? Median(ratios) : 0.0,
                 static_cast<double>(allocations) / total, static_cast<double>(cells) / total,
-                static_cast<double>(sends) / total, peak, entries, foldMs, heldMs, turnUs);
+                static_cast<double>(sends) / total, peak, entries, foldMs, heldMs, stuckMs, turnUs);
     std::filesystem::remove(kLogFile);
     std::filesystem::remove(kBaselineFile);
     std::filesystem::remove("bench-statusy-zalegle.log");
