@@ -4,6 +4,7 @@
 
 #include "reader/last_seen.h"
 #include "reader/timeline.h"
+#include "reader/zone_time.h"
 
 namespace plumeta::reader {
 namespace {
@@ -47,9 +48,10 @@ TEST(RecordFormat, CsvAndJsonEscaping) {
               "\\u001f\\u007f\"");
 }
 
-LogRecord Change(int hour, int minute, uint32_t status, const char* id = "1") {
+LogRecord Change(int hour, int minute, uint32_t status, const char* id = "1", int day = 8) {
     LogRecord record;
-    record.time = LocalTime{2026, 12, 8, hour, minute, 0};
+    record.time = LocalTime{2026, 12, day, hour, minute, 0};
+    record.moment = ZoneClock().MomentOf(record.time);
     record.name = "Ania";
     record.id = id;
     record.network = "GG";
@@ -116,8 +118,7 @@ TEST(Timeline, BarsFromTheDayStartToTheLastRecord) {
     const Cp1250Converter codepage;
     const RecordFormatter format(codepage);
     DayTimeline day(2026, 12, 8);
-    LogRecord yesterday = Change(22, 0, 64);
-    yesterday.time.day = 7;
+    LogRecord yesterday = Change(22, 0, 64, "1", 7);
     day.Add(yesterday);
     day.Add(Change(6, 0, 34));
     day.Add(Change(12, 0, 0));   // unavailable: no bar
@@ -146,8 +147,7 @@ TEST(Timeline, NameOfTheDayOverTheOneBefore) {
     for (bool dayFirst : {true, false}) {
         SCOPED_TRACE(dayFirst);
         DayTimeline day(2026, 12, 8);
-        LogRecord before = Change(22, 0, 64);
-        before.time.day = 7;
+        LogRecord before = Change(22, 0, 64, "1", 7);
         before.name = "Stara";
         LogRecord that = Change(6, 0, 34);
         that.name = "Nowa";
@@ -165,12 +165,10 @@ TEST(Timeline, OnlineSinceTheDayBefore) {
     const Cp1250Converter codepage;
     const RecordFormatter format(codepage);
     DayTimeline day(2026, 12, 8);
-    LogRecord online = Change(10, 0, 64, "1");
-    online.time.day = 7;
+    LogRecord online = Change(10, 0, 64, "1", 7);
     online.name = "Ola";
     online.id = "1";
-    LogRecord away = Change(11, 0, 0, "1");
-    away.time.day = 7;
+    LogRecord away = Change(11, 0, 0, "1", 7);
     away.name = "Ewa";
     away.id = "2";
     day.Add(online);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "reader/record_format.h"
+#include "reader/timeline.h"
 #include "reader/zone_time.h"
 
 namespace plumeta::reader {
@@ -87,6 +88,46 @@ TEST(TimeOnline, RealTimeBySession) {
         EXPECT_EQ(std::string(iso.view()).substr(52, 103),
                   "2026-10-25T01:30:00+02:00 2026-10-25T02:40:00+02:00 2026-10-25T02:10:00+01:00 "
                   "2026-10-25T02:50:00+01:00");
+    }
+}
+
+// A day's timeline in real time: autumn's day has 25 hour lines (02 twice)
+// and the two sessions of the repeated hour are two bars; spring's has 23
+// (no 02), and 01:30-03:30 is one bar of one real hour.
+TEST(TimeOnline, TimelineOfTheClockChanges) {
+    InWarsaw zone;
+    if (!zone.ok()) GTEST_SKIP() << "no tz database here (Windows reads its own zone only)";
+    const Cp1250Converter codepage;
+    const RecordFormatter format(codepage);
+    const struct {
+        LocalTime day;
+        std::vector<std::pair<LocalTime, uint32_t>> changes;
+        std::size_t hourLines;
+        std::vector<std::string> bars;  // each bar's x and width
+    } rows[] = {
+        {{2026, 10, 25}, {{{2026, 10, 25, 1, 30, 0}, 64}, {{2026, 10, 25, 2, 40, 0}, 0}, {{2026, 10, 25, 2, 10, 0}, 65},
+                          {{2026, 10, 25, 2, 50, 0}, 0}, {{2026, 10, 25, 12, 0, 0}, 0}},
+         26, {"x=\"287.6\" y=\"72\" width=\"44.8\"", "x=\"351.6\" y=\"72\" width=\"25.6\""}},
+        {{2026, 3, 29}, {{{2026, 3, 29, 1, 30, 0}, 64}, {{2026, 3, 29, 3, 30, 0}, 0}, {{2026, 3, 29, 12, 0, 0}, 0}},
+         24, {"x=\"292.61\" y=\"72\" width=\"41.74\""}},
+    };
+    for (const auto& row : rows) {
+        DayTimeline day(row.day.year, row.day.month, row.day.day);
+        ZoneClock clock;
+        for (const auto& [time, status] : row.changes) {
+            LogRecord record;
+            record.time = time;
+            record.moment = clock.MomentOf(time);
+            record.name = record.id = "Ania";
+            record.network = "GG";
+            record.status = status;
+            day.Add(record);
+        }
+        const std::string svg = day.Svg(format);
+        std::size_t lines = 0;
+        for (std::size_t at = svg.find("<line "); at != std::string::npos; at = svg.find("<line ", at + 1)) ++lines;
+        EXPECT_EQ(lines, row.hourLines);
+        for (const std::string& bar : row.bars) EXPECT_NE(svg.find("<rect " + bar), std::string::npos) << bar;
     }
 }
 

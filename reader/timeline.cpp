@@ -5,6 +5,8 @@
 
 #include "reader/collation.h"
 #include "reader/last_seen.h"
+#include "reader/time_online.h"
+#include "reader/zone_time.h"
 
 namespace plumeta::reader {
 namespace {
@@ -72,8 +74,11 @@ std::string Clock(int second) {
     return std::string(text, sizeof text);
 }
 
-// Where a second of the day stands across, in hundredths of a unit.
-int64_t X(int second) { return int64_t{kLeft} * 100 + (int64_t{second} * kHourWidth * 100 * 2 + 3600) / (2 * 3600); }
+// Where a second of a day of `length` seconds stands across, in hundredths
+// of a unit: every day is as wide as 24 hours.
+int64_t X(int64_t second, int64_t length) {
+    return int64_t{kLeft} * 100 + (second * 24 * kHourWidth * 100 * 2 + length) / (2 * length);
+}
 
 // A coordinate in hundredths as the shortest decimal: "230", "230.5",
 // "230.44".
@@ -94,6 +99,9 @@ DayTimeline::DayTimeline(int year, int month, int day) {
     day_.year = year;
     day_.month = month;
     day_.day = day;
+    const int64_t days = DaysFromCivil(year, month, day);
+    start_ = DayStart(days);
+    length_ = std::max<int64_t>(DayStart(days + 1) - start_, 3600);
 }
 
 // A contact who changed that day, or who began it in a status that shows
@@ -106,7 +114,10 @@ std::size_t DayTimeline::rows() const {
 }
 
 void DayTimeline::Add(const LogRecord& record) {
-    if (!lastRecord_ || Earlier(*lastRecord_, record.time)) lastRecord_ = record.time;
+    if (!lastRecord_ || Earlier(*lastRecord_, record.time)) {
+        lastRecord_ = record.time;
+        lastMoment_ = record.moment;
+    }
     if (record.kind != RecordKind::Contact) return;
     LocalTime dayStart = day_;
     const bool before = Earlier(record.time, dayStart);
@@ -115,7 +126,8 @@ void DayTimeline::Add(const LogRecord& record) {
     Row& row = EntryOf(rows_, key_, record).first;
     if (that) {
         row.name = record.name;
-        row.changes.push_back(Change{SecondOfDay(record.time), record.status, record.gender});
+        const int64_t second = std::clamp<int64_t>(record.moment - start_, 0, length_);
+        row.changes.push_back(Change{second, SecondOfDay(record.time), record.status, record.gender});
     } else if (!row.beforeTime || !Earlier(record.time, *row.beforeTime)) {
         if (row.changes.empty()) row.name = record.name;
         row.beforeTime = record.time;
@@ -135,7 +147,9 @@ std::string DayTimeline::Svg(const RecordFormatter& format) const {
         return a.first != b.first ? a.first < b.first : a.second->name < b.second->name;
     });
     for (auto& entry : drawn) entry.first = format.Utf8(entry.second->name);
-    const int end = lastRecord_ && SameDay(*lastRecord_, day_) ? SecondOfDay(*lastRecord_) : kDaySeconds;
+    const bool endsThatDay = lastRecord_ && SameDay(*lastRecord_, day_);
+    const int64_t end = endsThatDay ? std::clamp<int64_t>(lastMoment_ - start_, 0, length_) : length_;
+    const int endClock = endsThatDay ? SecondOfDay(*lastRecord_) : kDaySeconds;
     const int labelRows = drawn.empty() ? 0 : static_cast<int>(drawn.size() - 1) / kLabelEvery;
     const int rowsHeight = (static_cast<int>(drawn.size()) + labelRows) * kRowHeight;
     const int legendTop = kTop + rowsHeight + 30;
@@ -165,17 +179,26 @@ std::string DayTimeline::Svg(const RecordFormatter& format) const {
            EscapeMarkup(format.Utf8("Statusy kontaktów")) + ", " + date + "</text>\n";
 
     // The hour grid, labelled above the rows and again every kLabelEvery
-    // rows, so that a long day keeps its hours in sight.
+    // rows, so that a long day keeps its hours in sight: a line every real
+    // hour, labelled with the hour the clock showed (02 twice in autumn, no
+    // 02 in spring), and 24 at the day's end.
+    std::vector<std::pair<int64_t, int>> hours;  // seconds since the day began, the clock's hour
+    for (int64_t second = 0; second < length_; second += 3600) {
+        const int64_t moment = start_ + second;
+        const int64_t local = moment + OffsetAt(moment);
+        hours.emplace_back(second, static_cast<int>(((local % 86400) + 86400) % 86400 / 3600));
+    }
+    hours.emplace_back(length_, 24);
     auto labels = [&](int baseline) {
-        for (int hour = 0; hour <= 24; ++hour) {
+        for (const auto& [second, hour] : hours) {
             char label[4];
             std::snprintf(label, sizeof label, "%02d", hour);
-            svg += "<text x=\"" + Coordinate(X(hour * 3600)) + "\" y=\"" + std::to_string(baseline) +
+            svg += "<text x=\"" + Coordinate(X(second, length_)) + "\" y=\"" + std::to_string(baseline) +
                    "\" text-anchor=\"middle\" fill=\"#555555\">" + label + "</text>\n";
         }
     };
-    for (int hour = 0; hour <= 24; ++hour) {
-        const std::string x = Coordinate(X(hour * 3600));
+    for (const auto& [second, hour] : hours) {
+        const std::string x = Coordinate(X(second, length_));
         svg += "<line x1=\"" + x + "\" y1=\"" + std::to_string(kTop - 8) + "\" x2=\"" + x + "\" y2=\"" + std::to_string(kTop + rowsHeight) +
                "\" stroke=\"" + (hour % 6 ? "#e4e4e4" : "#b0b0b0") + "\"/>\n";
     }
@@ -192,19 +215,21 @@ std::string DayTimeline::Svg(const RecordFormatter& format) const {
         std::vector<Change> changes = row->changes;
         std::stable_sort(changes.begin(), changes.end(),
                          [](const Change& a, const Change& b) { return a.second < b.second; });
-        if (row->beforeTime) changes.insert(changes.begin(), Change{0, row->before, row->beforeGender});
+        if (row->beforeTime) changes.insert(changes.begin(), Change{0, 0, row->before, row->beforeGender});
         svg += "<text x=\"10\" y=\"" + std::to_string(y + kBarHeight - 2) + "\">" + EscapeMarkup(Shortened(name)) +
                "<title>" + EscapeMarkup(name) + "</title></text>\n";
         for (std::size_t i = 0; i < changes.size(); ++i) {
-            const int from = changes[i].second;
-            const int to = i + 1 < changes.size() ? changes[i + 1].second : std::max(end, from);
+            const int64_t from = changes[i].second;
+            const bool last = i + 1 == changes.size();
+            const int64_t to = last ? std::max(end, from) : changes[i + 1].second;
+            const int toClock = last ? (end > from ? endClock : changes[i].clock) : changes[i + 1].clock;
             const Category* category = CategoryOf(changes[i].status);
             if (!category || to <= from) continue;
             const std::string word = format.StatusWord(*changes[i].status, changes[i].gender);
-            svg += "<rect x=\"" + Coordinate(X(from)) + "\" y=\"" + std::to_string(y + 2) +
-                   "\" width=\"" + Coordinate(std::max<int64_t>(X(to) - X(from), 100)) + "\" height=\"" +
+            svg += "<rect x=\"" + Coordinate(X(from, length_)) + "\" y=\"" + std::to_string(y + 2) +
+                   "\" width=\"" + Coordinate(std::max<int64_t>(X(to, length_) - X(from, length_), 100)) + "\" height=\"" +
                    std::to_string(kBarHeight - 2) + "\" fill=\"" + fill(*category) + "\"><title>" +
-                   EscapeMarkup(name) + ": " + word + " " + Clock(from) + "\xE2\x80\x93" + Clock(to) +
+                   EscapeMarkup(name) + ": " + word + " " + Clock(changes[i].clock) + "\xE2\x80\x93" + Clock(toClock) +
                    "</title></rect>\n";
         }
         y += kRowHeight;

@@ -23,8 +23,10 @@ public:
     void Add(const LogRecord& record);
     // A row for each contact that changed that day or began it in a status
     // that shows (online since the day before, say), its name at the left
-    // and the 24 hours across; a bar from each change to the next one, or to
-    // the end of the day or of the log; a legend. Texts converted by `format`.
+    // and the day's real hours across (23 or 25 on the days the clocks
+    // change, the hours labelled as the clock showed them); a bar from each
+    // change to the next one, or to the end of the day or of the log; a
+    // legend. Texts converted by `format`.
     std::string Svg(const RecordFormatter& format) const;
     // How many rows the day has.
     std::size_t rows() const;
@@ -33,7 +35,8 @@ public:
 
 private:
     struct Change {
-        int second;  // of the day
+        int64_t second;  // since the day began, real time
+        int clock;       // the second of the day its stamp shows
         std::optional<uint32_t> status;
         char gender;
     };
@@ -48,9 +51,11 @@ private:
     static bool Drawn(const Row& row);
 
     LocalTime day_;
+    int64_t start_ = 0, length_ = 0;  // the day's first moment, and its seconds
     std::map<ContactKey, Row> rows_;
     ContactKey key_;  // scratch for EntryOf
     std::optional<LocalTime> lastRecord_;
+    int64_t lastMoment_ = 0;  // lastRecord_'s
 };
 
 }  // namespace plumeta::reader
