@@ -25,10 +25,17 @@
 //   the user's temporary folder. Once the one in the temporary folder
 //   holds lines, later ones join it, and a fold takes the one beside first:
 //   they come back in the order they were made.
-// - A fold is exactly once, whatever instant it is killed at: the spill's
-//   header records the log's size where the fold began, and a later fold
-//   compares what the log holds from there with the spill, and writes only
-//   the rest. The spill is emptied (and removed) only once all of it is in.
+// - A fold is exactly once, whatever instant it is killed at and whatever
+//   became of the log meanwhile: before each chunk it appends, the spill's
+//   header records where the chunk comes from and the log's size there; a
+//   later fold finds what of it the log holds (there, or in the log's tail
+//   when lines were deleted or added above: FoldedAlready), and writes
+//   only the rest. The spill is emptied (and removed) only once all of it is in.
+//   A log renamed away while a fold has it open (Linux; Windows refuses the
+//   rename until the fold lets go) takes the whole fold under its new name.
+//   Renamed away after a fold was cut short, the lines from the chunk under
+//   way on go to the log found at the name: none twice in one file, the
+//   chunk cut short (at most kFoldChunk) possibly in both.
 // - A spill holds at most kSpillLimit bytes; past that, its oldest lines
 //   go until half is left, counted in its header.
 // - The host is held at most one lock wait: after a wait runs out, later

@@ -1,7 +1,6 @@
 #include "recorder/spill_file.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "codepage/codepage.h"
@@ -217,15 +216,20 @@ std::string SpillInFolder(std::string_view folder, std::string_view log, std::st
 }
 
 std::string SpillAsideName(std::string_view spill, const LocalTime& when, int attempt) {
-    char stamp[40];
-    int length = std::snprintf(stamp, sizeof stamp, "-zly-%04d%02d%02d-%02d%02d%02d", when.year, when.month, when.day,
-                               when.hour, when.minute, when.second);
-    if (attempt > 0) length += std::snprintf(stamp + length, sizeof stamp - length, "-%d", attempt);
+    // By hand, not printf: the module keeps to the few imports it has.
+    std::string stamp = "-zly-";
+    auto put = [&](int value, int digits) {
+        for (int unit = digits == 4 ? 1000 : 10; unit; unit /= 10) stamp += static_cast<char>('0' + value / unit % 10);
+    };
+    put(when.year, 4), put(when.month, 2), put(when.day, 2);
+    stamp += '-';
+    put(when.hour, 2), put(when.minute, 2), put(when.second, 2);
+    if (attempt > 0) stamp += "-" + std::to_string(attempt);
     const std::string_view extension = kSpillExtension;
     if (spill.size() >= extension.size() && spill.substr(spill.size() - extension.size()) == extension) {
         spill.remove_suffix(extension.size());
     }
-    return std::string(spill) + std::string(stamp, length) + kSpillExtension;
+    return std::string(spill) + stamp + kSpillExtension;
 }
 
 #if defined(_WIN32)
