@@ -297,6 +297,9 @@ std::string RecordFormatter::StatusWord(uint32_t status, char gender) const {
     std::string word = ContactStatusWord(status, gender == 'f' ? '1' : '0');
     // Every word begins with an ASCII capital.
     if (!word.empty() && word[0] >= 'A' && word[0] <= 'Z') word[0] = static_cast<char>(word[0] - 'A' + 'a');
+    // The history's "Nie osiągalny" is one word in Polish, as the reader
+    // writes it: "nie" goes together with an adjective.
+    if (word.compare(0, 7, "nie osi") == 0) word.erase(3, 1);
     return codepage_.ToUtf8(word);
 }
 

@@ -132,29 +132,53 @@ int Weekday(const LocalTime& t) {  // 0 Monday (1970-01-01 was a Thursday)
     return static_cast<int>(days - FloorDiv(days, 7) * 7);
 }
 
+// Light and dark (the reader's choice of scheme), every text at least 4.5:1
+// on its background in both; on paper whole tables, whole days, no box.
 constexpr char kStyle[] =
+    ":root{color-scheme:light dark;--bg:#fff;--fg:#222;--muted:#555;--line:#ddd;--online:#1a7a33;"
+    "--link:#0b57d0;--visited:#7b2fa8;--pre:#f6f6f6}"
+    "@media (prefers-color-scheme:dark){:root{--bg:#15171a;--fg:#e8e8e8;--muted:#b4b4b4;--line:#454a50;"
+    "--online:#7ddc95;--link:#8ab4f8;--visited:#d7aefb;--pre:#202328}}"
     "body{font-family:'DejaVu Sans',Verdana,sans-serif;font-size:14px;margin:1.5em auto;max-width:1100px;"
-    "padding:0 1em;color:#222;overflow-wrap:anywhere}"
-    "h1{font-size:1.6em}h2{margin-top:2em;border-bottom:1px solid #ccc}"
-    ".contact{border:1px solid #ddd;border-radius:6px;padding:.6em 1em;margin:1em 0;display:grid;"
+    "padding:0 1em;color:var(--fg);background:var(--bg);overflow-wrap:anywhere}"
+    "a{color:var(--link)}a:visited{color:var(--visited)}"
+    "h1{font-size:1.6em}h2{margin-top:2em;border-bottom:1px solid var(--line)}"
+    ".contact{border:1px solid var(--line);border-radius:6px;padding:.6em 1em;margin:1em 0;display:grid;"
     "grid-template-columns:minmax(0,400px) minmax(0,1fr);gap:.4em 1.5em;"
     "content-visibility:auto;contain-intrinsic-size:auto 320px}"
-    ".contact h3,.contact .up{grid-column:1/-1;margin:.2em 0}.contact small{color:#555;font-weight:normal}"
+    ".contact h3,.contact .up{grid-column:1/-1;margin:.2em 0}.contact small{color:var(--muted);font-weight:normal}"
     ".up{font-size:.85em}"
     "@media (max-width:700px){.contact{grid-template-columns:minmax(0,1fr)}}"
-    ".online{color:#1a7a33;font-weight:bold}.facts p{margin:.2em 0}"
-    "ul{margin:.2em 0;padding-left:1.2em}time,.nowrap{white-space:nowrap}li time,td time{color:#555}"
-    ".wide{overflow-x:auto;max-width:100%}"
-    "pre{background:#f6f6f6;padding:.5em;overflow:auto;white-space:pre-wrap}"
+    ".online{color:var(--online);font-weight:bold}.facts p{margin:.2em 0}"
+    "ul{margin:.2em 0;padding-left:1.2em}time,.nowrap{white-space:nowrap}li time,td time{color:var(--muted)}"
+    ".wide{overflow-x:auto;max-width:100%}.wide:focus-visible{outline:2px solid var(--link)}"
+    // A box that scrolls says so where it does: a phone's width.
+    ".cue{display:none;font-size:.85em;color:var(--muted);margin:.2em 0}"
+    ".day svg{display:block;width:100%;height:auto}"
+    "@media (max-width:700px){.cue{display:block}.day svg{width:760px}}"
+    "pre{background:var(--pre);padding:.5em;overflow:auto;white-space:pre-wrap}"
     "table{border-collapse:collapse;overflow-wrap:normal}"
-    "td,th{border-bottom:1px solid #e4e4e4;padding:.2em .8em;text-align:left}.index td,.index th{white-space:nowrap}"
-    "details{margin:.5em 0}summary{cursor:pointer;font-weight:bold}svg{height:auto}.heat{display:block}"
+    "td,th{border-bottom:1px solid var(--line);padding:.2em .8em;text-align:left}.index td,.index th{white-space:nowrap}"
+    // Links at least 24 px high, as fingers need.
+    ".index a,.up a{display:inline-block;min-height:24px;line-height:24px}"
+    // At 320 px: the name, when online and the status; network and count go.
+    "@media (max-width:480px){.index td,.index th{white-space:normal;padding:.2em .4em}"
+    ".index td:nth-child(2),.index th:nth-child(2),.index td:nth-child(5),.index th:nth-child(5){display:none}}"
+    "details{margin:.5em 0}summary{cursor:pointer;font-weight:bold;min-height:24px}svg{height:auto}"
+    ".heat{display:block;width:100%;max-width:392px;height:auto}.heat text{fill:var(--fg)}"
     ".key{display:inline-block;margin-right:.8em;white-space:nowrap;font-size:.85em}"
     ".key b{display:inline-block;width:1em;height:1em;vertical-align:-.15em;margin-right:.25em;"
-    "border:1px solid #999}"
+    "border:1px solid #767676}"
+    ".key .nd{background:repeating-linear-gradient(45deg,#fff 0 2px,#8c8c8c 2px 3px)}"
     "[hidden]{display:none!important}#find{font-size:1em;padding:.3em;width:20em;max-width:100%}"
     "#found{margin-left:.6em}"
-    "tr.online td:first-child a{color:#1a7a33;font-weight:bold}";
+    "tr.online td:first-child a{color:var(--online);font-weight:bold}"
+    "@media print{:root{--bg:#fff;--fg:#000;--muted:#333;--line:#999;--link:#000;--visited:#000}"
+    "*{-webkit-print-color-adjust:exact;print-color-adjust:exact}"
+    "body{max-width:none;margin:0;font-size:10pt}#search,#none,.up,.cue{display:none!important}"
+    ".wide{overflow:visible}.index td,.index th{white-space:normal;padding:.1em .3em}"
+    ".contact{break-inside:avoid;content-visibility:visible;contain:none}"
+    ".day svg{width:100%}details{break-inside:avoid}table{width:100%}tr{break-inside:avoid}}";
 
 // The filter box: shown by the script alone, so that a page without script
 // is whole. Part of a name, identifier or description, case and Polish
@@ -192,8 +216,30 @@ constexpr char kFilterScript[] =
     "      if (rows[i]) rows[i].hidden = !show;\n"
     "    }\n"
     "    say(n);\n"
+    "    cue();\n"
     "  };\n"
     "  say(cards.length);\n"
+    "  // A cue only where its box does scroll (a closed day's box, unknown, keeps it).\n"
+    "  var cues = document.querySelectorAll('.cue');\n"
+    "  function cue() {\n"
+    "    for (var c = 0; c !== cues.length; c++) {\n"
+    "      var scrolled = cues[c].nextElementSibling;\n"
+    "      cues[c].hidden = scrolled.clientWidth > 0 && scrolled.scrollWidth <= scrolled.clientWidth;\n"
+    "    }\n"
+    "  }\n"
+    "  cue();\n"
+    "  window.addEventListener('resize', cue);\n"
+    "  document.addEventListener('toggle', cue, true);\n"
+    "  // 'dzi\\u015b' and 'wczoraj' where the page is read, on the day it is read.\n"
+    "  function iso(d) { return d.getFullYear() + '-' + ('0' + (d.getMonth() + 1)).slice(-2) + '-' +"
+    " ('0' + d.getDate()).slice(-2); }\n"
+    "  var now = new Date(), today = iso(now);\n"
+    "  var yesterday = iso(new Date(now.getFullYear(), now.getMonth(), now.getDate() - 1));\n"
+    "  var days = document.querySelectorAll('time[data-day] span');\n"
+    "  for (var d = 0; d !== days.length; d++) {\n"
+    "    var at = days[d].parentNode.getAttribute('data-day');\n"
+    "    if (at === today || at === yesterday) days[d].textContent = at === today ? 'dzi\\u015b' : 'wczoraj';\n"
+    "  }\n"
     "})();\n"
     "</script>\n";
 
@@ -304,23 +350,19 @@ std::string PolishReason(std::string_view why, const RecordFormatter& format) {
 std::string Report::Html(const RecordFormatter& format) const {
     auto text = [&](const char* utf8InSource) { return EscapeMarkup(format.Utf8(utf8InSource)); };
     auto from1250 = [&](const std::string& cp1250) { return EscapeMarkup(format.Utf8(cp1250)); };
-    // A moment where a person reads it: its weekday and date, or "dziś" and
-    // "wczoraj"; the full time in its title.
-    const int64_t today = today_ ? DaysFromCivil(today_->year, today_->month, today_->day) : INT64_MIN;
+    // A moment where a person reads it: its weekday and date (which the
+    // page's script turns into "dziś" or "wczoraj" on the day it is read),
+    // the full time in its title.
+    auto dayOf = [&](const LocalTime& t) {
+        char date[16];
+        std::snprintf(date, sizeof date, "%02d.%02d.%04d", t.day, t.month, t.year);
+        return "<span>" + text(kWeekdays[Weekday(t)]) + "</span> " + date;
+    };
     auto when = [&](const LocalTime& t) {
-        char clock[8], date[16];
+        char clock[8];
         std::snprintf(clock, sizeof clock, "%02d:%02d", t.hour, t.minute);
-        const int64_t day = DaysFromCivil(t.year, t.month, t.day);
-        std::string shown;
-        if (day == today) {
-            shown = text("dziś, ");
-        } else if (today != INT64_MIN && day == today - 1) {
-            shown = text("wczoraj, ");
-        } else {
-            std::snprintf(date, sizeof date, "%02d.%02d.%04d", t.day, t.month, t.year);
-            shown = text(kWeekdays[Weekday(t)]) + " " + date + ", ";
-        }
-        return "<time title=\"" + TimeText(t) + "\">" + shown + clock + "</time>";
+        return "<time datetime=\"" + TimeText(t) + "\" data-day=\"" + DateText(t) + "\" title=\"" + TimeText(t) +
+               "\">" + dayOf(t) + ", " + clock + "</time>";
     };
     // "niewidziany" or "niewidziana" by the gender the lines tell.
     auto neverSeen = [&](char gender, bool capital) {
@@ -338,7 +380,12 @@ std::string Report::Html(const RecordFormatter& format) const {
         shades += ".s" + std::to_string(shade + 1) + "{background:" + kShades[shade].colour + "}";
     }
     html += "<title>" + text("Statusy kontaktów") + "</title>\n<style>" + kStyle + shades + "</style>\n</head>\n<body>\n";
-    html += "<h1>" + text("Statusy kontaktów") + "</h1>\n";
+    html += "<header><h1>" + text("Statusy kontaktów") + "</h1></header>\n<main>\n";
+    // The heat maps' hatch for hours the log does not cover, defined once.
+    html += "<svg width=\"0\" height=\"0\" aria-hidden=\"true\" style=\"position:absolute\"><defs>"
+            "<pattern id=\"nd\" width=\".5\" height=\".5\" patternUnits=\"userSpaceOnUse\" "
+            "patternTransform=\"rotate(45)\"><rect width=\".5\" height=\".5\" fill=\"#ffffff\"/>"
+            "<path d=\"M0 0V.5\" stroke=\"#8c8c8c\" stroke-width=\".12\"/></pattern></defs></svg>\n";
 
     // What was read.
     html += "<section id=\"read\">\n<p>" + text("Pliki: ");
@@ -347,6 +394,7 @@ std::string Report::Html(const RecordFormatter& format) const {
         if (!files_[i].second.empty()) html += " (" + text("nie można odczytać: ") + EscapeMarkup(files_[i].second) + ")";
     }
     html += "</p>\n";
+    if (today_) html += "<p>" + text("Strona zrobiona: ") + when(*today_) + "</p>\n";
     if (first_) {
         html += "<p>" + text("Okres: ") + when(*first_) + " \xE2\x80\x93 " + when(*last_) + "</p>\n";
     }
@@ -371,7 +419,7 @@ std::string Report::Html(const RecordFormatter& format) const {
     html += "</section>\n";
     if (records_ == 0) {
         html += "<p><strong>" + text("Dziennik jest pusty: nie ma w nim żadnej zmiany statusu.") +
-                "</strong></p>\n</body>\n</html>\n";
+                "</strong></p>\n</main>\n</body>\n</html>\n";
         return html;
     }
 
@@ -426,7 +474,9 @@ std::string Report::Html(const RecordFormatter& format) const {
     html += "<p id=\"search\" hidden><label for=\"find\">" + text("Szukaj (imię, identyfikator lub opis):") +
             "</label> <input id=\"find\" type=\"search\"><span id=\"found\" role=\"status\" aria-live=\"polite\">"
             "</span></p>\n<p id=\"none\" hidden>" + text("Nic nie znaleziono.") + "</p>\n";
-    html += "<div class=\"wide\"><table class=\"index\">\n<tr><th>" + text("Kontakt") + "</th><th>" + text("Sieć") +
+    html += "<p class=\"cue\">" + text("Tabela przewija się w bok ") + "\xE2\x86\x92" + "</p>\n";
+    html += "<div class=\"wide\" tabindex=\"0\" role=\"region\" aria-label=\"" + text("Spis kontaktów") +
+            "\"><table class=\"index\">\n<tr><th>" + text("Kontakt") + "</th><th>" + text("Sieć") +
             "</th><th>" + text("W sieci") + "</th><th>" + text("Status") + "</th><th>" + text("Zmian") + "</th></tr>\n";
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const ContactSeen& seen = entries[i].contact->seen;
@@ -501,9 +551,9 @@ std::string Report::Html(const RecordFormatter& format) const {
         }
         // The week: a row a day, an hour a cell, darker for a larger share;
         // each day's shares as the text of its row, and a key below.
-        html += "<div class=\"wide\"><svg class=\"heat\" viewBox=\"0 0 28 8.6\" width=\"392\" height=\"120\" "
+        html += "<svg class=\"heat\" viewBox=\"0 0 28 8.6\" width=\"392\" height=\"120\" role=\"img\" "
                 "font-size=\".8\"><title>" + text("Udział każdej godziny tygodnia w sieci") + "</title>"
-                "<rect x=\"3\" y=\"1.4\" width=\"24\" height=\"7\" fill=\"#ffffff\" stroke=\"#999999\" "
+                "<rect x=\"3\" y=\"1.4\" width=\"24\" height=\"7\" fill=\"url(#nd)\" stroke=\"#767676\" "
                 "stroke-width=\".05\"/>" + coveredPath;
         for (int hour = 0; hour < 24; hour += 3) {
             html += "<text x=\"" + std::to_string(3 + hour) + "\" y=\"1.1\">" + std::to_string(hour) + "</text>";
@@ -528,7 +578,8 @@ std::string Report::Html(const RecordFormatter& format) const {
                     "fill-opacity=\"0\"><title>" + text(kDayNames[d]) + ":" +
                     (shares.empty() ? text(" 0 % o każdej godzinie") : shares) + "</title></rect>";
         }
-        html += "</svg></div>\n<p>";
+        html += "</svg>\n<p>";
+        html += "<span class=\"key\"><b class=\"nd\"></b>" + text("poza dziennikiem") + "</span>";
         html += "<span class=\"key\"><b class=\"s0\"></b>0 %</span>";
         for (std::size_t shade = 0; shade < std::size(kShades); ++shade) {
             html += "<span class=\"key\"><b class=\"s" + std::to_string(shade + 1) + "\"></b>" +
@@ -560,14 +611,13 @@ std::string Report::Html(const RecordFormatter& format) const {
         std::string svg = timelines_[i].Svg(format);
         if (svg.compare(0, 5, "<?xml") == 0) svg.erase(0, svg.find('\n') + 1);
         const LocalTime& day = timelines_[i].day();
-        const int64_t at = DaysFromCivil(day.year, day.month, day.day);
         char date[16];
         std::snprintf(date, sizeof date, "%02d.%02d.%04d", day.day, day.month, day.year);
-        const std::string named = at == today                               ? text("dziś")
-                                  : today != INT64_MIN && at == today - 1 ? text("wczoraj")
-                                                                          : text(kWeekdays[Weekday(day)]);
-        html += std::string(i == 0 ? "<details open>" : "<details>") + "<summary><time title=\"" + DateText(day) +
-                "\">" + named + " " + date + "</time></summary>\n<div class=\"wide\">" + svg + "</div></details>\n";
+        html += std::string(i == 0 ? "<details open class=\"day\">" : "<details class=\"day\">") +
+                "<summary><time datetime=\"" + DateText(day) + "\" data-day=\"" + DateText(day) + "\">" + dayOf(day) +
+                "</time></summary>\n<p class=\"cue\">" + text("Dzień przewija się w bok ") + "\xE2\x86\x92" +
+                "</p>\n<div class=\"wide\" tabindex=\"0\" role=\"region\" aria-label=\"" +
+                text("Statusy kontaktów, ") + date + "\">" + svg + "</div></details>\n";
     }
 
     // The user's own changes, newest first.
@@ -575,16 +625,19 @@ std::string Report::Html(const RecordFormatter& format) const {
     if (own_.empty()) {
         html += "<p>" + text("Brak") + "</p>\n";
     } else {
-        html += "<div class=\"wide\"><table class=\"own\">\n<tr><th>" + text("Czas") + "</th><th>" + text("Sieć") +
+        html += "<div class=\"wide\" tabindex=\"0\" role=\"region\" aria-label=\"" + text("Twoje zmiany") +
+                "\"><table class=\"own\">\n<tr><th>" + text("Czas") + "</th><th>" + text("Sieć") +
                 "</th><th>" + text("Status") + "</th><th>" + text("Opis") + "</th></tr>\n";
         for (auto it = own_.rbegin(); it != own_.rend(); ++it) {
             html += "<tr><td>" + when(it->time) + "</td><td>" + std::string(it->network) +
-                    "</td><td>" + (it->status ? EscapeMarkup(format.StatusWord(*it->status, it->gender)) : "") +
+                    "</td><td>" + (it->status ? EscapeMarkup(format.StatusWord(*it->status, it->gender))
+                                              : text("bez zmiany")) +
                     "</td><td>" + EscapeMarkup(OneLine(format.Utf8(it->description))) + "</td></tr>\n";
         }
         html += "</table></div>\n";
         if (olderOwn_) html += "<p>" + text("i starszych: ") + Grouped(olderOwn_) + "</p>\n";
     }
+    html += "</main>\n";
     html += kFilterScript;
     html += "</body>\n</html>\n";
     return html;

@@ -169,23 +169,32 @@ TEST(Report, PageAgreesWithItsData) {
     const Cp1250Converter codepage;
     const RecordFormatter format(codepage);
     const std::string html = report.Html(format);
+    // A moment as the page writes it: its weekday (the script's "dziś" or
+    // "wczoraj" on the day it is read), date and time.
+    auto at = [](const char* time, const char* weekday, const char* shown) {
+        return std::string("<time datetime=\"") + time + "\" data-day=\"" + std::string(time, 10) + "\" title=\"" +
+               time + "\"><span>" + weekday + "</span> " + shown + "</time>";
+    };
 
-    EXPECT_NE(html.find("Okres: <time title=\"2026-11-01 08:00:00\">niedz. 01.11.2026, 08:00</time> \xE2\x80\x93 "
-                        "<time title=\"2026-11-20 09:00:00\">pt. 20.11.2026, 09:00</time>"),
+    EXPECT_NE(html.find("Okres: " + at("2026-11-01 08:00:00", "niedz.", "01.11.2026, 08:00") + " \xE2\x80\x93 " +
+                        at("2026-11-20 09:00:00", "pt.", "20.11.2026, 09:00")),
               std::string::npos);
     EXPECT_EQ(Count(html, "<li data-time="), kMaxDescriptions);
-    EXPECT_NE(html.find("<li data-time=\"2026-11-02 12:00:00\"><time title=\"2026-11-02 12:00:00\">pon. 02.11.2026, "
-                        "12:00</time> opis 3</li>"),
+    EXPECT_NE(html.find("<li data-time=\"2026-11-02 12:00:00\">" + at("2026-11-02 12:00:00", "pon.", "02.11.2026, 12:00") +
+                        " opis 3</li>"),
               std::string::npos) << "the oldest of the newest 20";
     EXPECT_EQ(Count(html, "i starszych: 3</p>"), 1u);
     EXPECT_EQ(Count(html, "i starszych"), 1u);
     // Days with contacts' changes: the 20th, the 19th, the 12th to the 8th.
     EXPECT_EQ(Count(html, "<details"), 7u);
-    EXPECT_NE(html.find("<details open><summary><time title=\"2026-11-20\">pt. 20.11.2026</time></summary>"),
+    EXPECT_NE(html.find("<details open class=\"day\"><summary><time datetime=\"2026-11-20\" data-day=\"2026-11-20\">"
+                        "<span>pt.</span> 20.11.2026</time></summary>"),
               std::string::npos);
-    EXPECT_NE(html.find("<details><summary><time title=\"2026-11-19\">czw. 19.11.2026</time></summary>"),
+    EXPECT_NE(html.find("<details class=\"day\"><summary><time datetime=\"2026-11-19\" data-day=\"2026-11-19\">"
+                        "<span>czw.</span> 19.11.2026</time></summary>"),
               std::string::npos);
-    EXPECT_NE(html.find("<details><summary><time title=\"2026-11-08\">niedz. 08.11.2026</time></summary>"),
+    EXPECT_NE(html.find("<details class=\"day\"><summary><time datetime=\"2026-11-08\" data-day=\"2026-11-08\">"
+                        "<span>niedz.</span> 08.11.2026</time></summary>"),
               std::string::npos);
     EXPECT_EQ(html.find("\"2026-11-07\">"), std::string::npos);
     EXPECT_EQ(html.find("\"2026-11-18\">"), std::string::npos);
@@ -221,12 +230,13 @@ TEST(Report, PageAgreesWithItsData) {
     // The index: B online now first, then A; each row links to its card.
     const std::size_t index = html.find("<table class=\"index\">");
     ASSERT_NE(index, std::string::npos);
-    EXPECT_NE(html.find("<tr class=\"online\" data-find=\"B B\"><td><a href=\"#c1\">B</a></td><td>GG</td><td>teraz, od "
-                        "<time title=\"2026-11-19 09:00:00\">czw. 19.11.2026, 09:00</time></td>",
+    EXPECT_NE(html.find("<tr class=\"online\" data-find=\"B B\"><td><a href=\"#c1\">B</a></td><td>GG</td><td>teraz, od " +
+                            at("2026-11-19 09:00:00", "czw.", "19.11.2026, 09:00") + "</td>",
                         index),
               std::string::npos);
-    EXPECT_NE(html.find("<tr data-find=\"A A\"><td><a href=\"#c2\">A</a></td><td>GG</td><td>ostatnio <time title=\""
-                        "2026-11-12 10:00:00\">czw. 12.11.2026, 10:00</time></td><td>niedost\xC4\x99pny</td><td>47</td></tr>",
+    EXPECT_NE(html.find("<tr data-find=\"A A\"><td><a href=\"#c2\">A</a></td><td>GG</td><td>ostatnio " +
+                            at("2026-11-12 10:00:00", "czw.", "12.11.2026, 10:00") +
+                            "</td><td>niedost\xC4\x99pny</td><td>47</td></tr>",
                         index),
               std::string::npos);
     EXPECT_NE(html.find("<section class=\"contact\" id=\"c2\" data-find=\"A A\""), std::string::npos);

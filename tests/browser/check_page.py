@@ -8,14 +8,20 @@ each: no console error or exception; the page no wider than the window;
 typing into the filter with key events (accents folded, narrowing, widening,
 emptied, nothing found), the visible index rows and cards and the count it
 says agreeing with the page's own data; every link inside the page reaching
-its target, and two of them clicked; then with scripts off, the page whole
-and the box hidden. Exits 1 with the reasons.
+its target, and two of them clicked; every timeline and heat map inside its
+box at 1366 px, and at 390 px each box that scrolls with its cue shown;
+axe-core (WCAG 2.2 A/AA and best practice) finding nothing, light and dark;
+then with scripts off, the page whole, the box hidden and the dates written
+out; and printed on A4: no element wider than the paper. Exits 1 with the
+reasons.
 
 --bench: key press to next paint (Event Timing) on the year's page while
 the filter narrows, widens and empties, printed as key=value figures.
---screenshots FOLDER: the demo's page at both widths, as PNG.
+--screenshots FOLDER: the demo's page at both widths, and dark, as PNG
+(docs/report.png, report-phone.png, report-dark.png).
 """
 import html.parser
+import json
 import os
 import subprocess
 import sys
@@ -25,6 +31,7 @@ import unicodedata
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from cdp import Browser, BrowserError, Page  # noqa: E402
+import axe  # noqa: E402
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 WIDTHS = ((390, 844), (1366, 900))
@@ -126,6 +133,42 @@ def too_wide(page):
                    " s.remove(); return w > window.innerWidth ? w : 0; })()")
 
 
+AXE_TAGS = ["wcag2a", "wcag2aa", "wcag21a", "wcag21aa", "wcag22a", "wcag22aa", "best-practice"]
+
+
+AXE_CARDS = 20  # cards checked on a page: each is made alike, and axe-core takes a minute for 300
+
+
+def accessibility(page, where, failures, rules=None):
+    """axe-core's violations (of every rule of AXE_TAGS, or of `rules`), one
+    failure each, the page's first AXE_CARDS cards with the rest of it."""
+    with open(axe.fetch(), encoding="utf-8") as script:
+        page.js(script.read() + ";true")
+    page.js("Array.prototype.forEach.call(document.querySelectorAll('section.contact'), function (card, i) {"
+            " if (i >= %d) card.setAttribute('data-unchecked', ''); }); true" % AXE_CARDS)
+    only = {"type": "rule", "values": rules} if rules else {"type": "tag", "values": AXE_TAGS}
+    found = page.js("axe.run({exclude: [['[data-unchecked]']]}, {runOnly: %s, resultTypes: ['violations']})"
+                    ".then(function (r) { return r.violations.map(function (v) { return v.id + ' (' +"
+                    " v.nodes.length + '): ' + v.nodes[0].target.join(' '); }); })" % json.dumps(only))
+    failures.extend("%s: axe-core: %s" % (where, violation) for violation in found)
+
+
+def boxes(page, width):
+    """Pictures wider than their box at 1366 px; at a phone's width, boxes
+    that scroll without their cue in sight."""
+    if width >= 1366:
+        return page.js("Array.prototype.map.call(document.querySelectorAll('.day svg, svg.heat'),"
+                       " function (svg) { var box = svg.closest('.wide') || svg.parentNode;"
+                       " var w = svg.getBoundingClientRect().width;"
+                       " return w > box.clientWidth + 1 ? svg.closest('[id], details').textContent.slice(0, 30)"
+                       " + ': ' + Math.round(w) + ' px in ' + box.clientWidth : ''; }).filter(String)")
+    return page.js("Array.prototype.map.call(document.querySelectorAll('.wide'), function (box) {"
+                   " var cue = box.previousElementSibling;"
+                   " return box.scrollWidth > box.clientWidth + 1 && box.offsetParent &&"
+                   " !(cue && cue.className === 'cue' && getComputedStyle(cue).display !== 'none') ?"
+                   " box.getAttribute('aria-label') + ' scrolls without a cue' : ''; }).filter(String)")
+
+
 def check(page_path, browser, failures):
     data = Cards()
     with open(page_path, encoding="utf-8") as source:
@@ -169,6 +212,9 @@ def check(page_path, browser, failures):
                                   " window.innerHeight >= document.documentElement.scrollHeight - 1]" % (target or box[2]))
             if not -2 <= top <= 60 and not bottom:  # at the page's end it can go no higher
                 failures.append("%s: a click on %s left its target %d px from the top" % (where, selector, top))
+        failures.extend("%s: %s" % (where, problem) for problem in boxes(page, width))
+        if width >= 1366:
+            accessibility(page, where, failures)
         for error in page.errors():
             failures.append("%s: %s" % (where, error))
         # Without script: whole, and no box.
@@ -183,6 +229,26 @@ def check(page_path, browser, failures):
         wide = too_wide(plain)
         if wide:
             failures.append("%s without script: the page is %d px wide" % (where, wide))
+        said = plain.js("Array.prototype.filter.call(document.querySelectorAll('time[data-day] span'),"
+                        " function (s) { return /^(dzi|wczoraj)/.test(s.textContent); }).length")
+        if said:
+            failures.append("%s without script: %d dates relative to when the page was made" % (where, said))
+    # Dark: every text at AA contrast (axe-core's colour-contrast rule).
+    dark = Page(browser, 1366, 900)
+    dark.call("Emulation.setEmulatedMedia", features=[{"name": "prefers-color-scheme", "value": "dark"}])
+    dark.open(url)
+    if dark.js("getComputedStyle(document.body).backgroundColor") == "rgb(255, 255, 255)":
+        failures.append("%s dark: the page stays white" % name)
+    accessibility(dark, "%s dark" % name, failures, ["color-contrast"])
+    # Paper: A4 at 96 px an inch less its margins, the print styles on.
+    paper = Page(browser, 718, 1046)
+    paper.call("Emulation.setEmulatedMedia", media="print")
+    paper.open(url)
+    wide = too_wide(paper)
+    if wide:
+        failures.append("%s printed: %d px on a page 718 px wide" % (name, wide))
+    if paper.js("getComputedStyle(document.getElementById('search')).display") != "none":
+        failures.append("%s printed: the filter box is printed" % name)
 
 
 def bench(page_path, browser):
@@ -233,10 +299,14 @@ def main():
                 print(" ".join("%s=%s" % (k, round(v, 1) if isinstance(v, float) else v) for k, v in figures.items()))
                 return 0
             if shots:
-                for width, height in WIDTHS:
+                for width, height, scheme, name in ((1366, 900, "light", "report.png"),
+                                                    (390, 844, "light", "report-phone.png"),
+                                                    (1366, 900, "dark", "report-dark.png")):
                     page = Page(browser, width, height)
+                    page.call("Emulation.setEmulatedMedia",
+                              features=[{"name": "prefers-color-scheme", "value": scheme}])
                     page.open("file://" + pages[0])
-                    page.screenshot(os.path.join(shots, "report-%d.png" % width))
+                    page.screenshot(os.path.join(shots, name))
                 return 0
             failures = []
             for page in pages:
