@@ -166,6 +166,7 @@ constexpr char kStyle[] =
     ".index td:nth-child(2),.index th:nth-child(2),.index td:nth-child(5),.index th:nth-child(5){display:none}}"
     "details{margin:.5em 0}summary{cursor:pointer;font-weight:bold;min-height:24px}svg{height:auto}"
     ".heat{display:block;width:100%;max-width:392px;height:auto}.heat text{fill:var(--fg)}"
+    ".heat-box{max-width:392px}.heat-key{font-size:.85em}"
     ".key{display:inline-block;margin-right:.8em;white-space:nowrap;font-size:.85em}"
     ".key b{display:inline-block;width:1em;height:1em;vertical-align:-.15em;margin-right:.25em;"
     "border:1px solid #767676}"
@@ -242,6 +243,59 @@ constexpr char kFilterScript[] =
     "  }\n"
     "})();\n"
     "</script>\n";
+
+// The heat maps, drawn from each card's data-heat as it comes within
+// 600 px of the window (all of them before printing): a row a day, an hour
+// a cell, darker for a larger share, each day's shares as its row's title.
+constexpr char kHeatScript[] = R"JS(<script>
+(function () {
+  var words = document.getElementById('heat'), NS = 'http://www.w3.org/2000/svg';
+  if (!words) return;
+  var days = words.getAttribute('data-days').split(','), covered = words.getAttribute('data-covered');
+  var shades = words.getAttribute('data-shades').split(',').map(function (s) { return s.split(' '); });
+  function el(name, attributes, parent) {
+    var made = document.createElementNS(NS, name);
+    for (var key in attributes) made.setAttribute(key, attributes[key]);
+    parent.appendChild(made);
+    return made;
+  }
+  function cell(h) { return 'M' + (3 + h % 24) + ' ' + (1 + Math.floor(h / 24)) + 'h1v1h-1z'; }
+  function draw(box) {
+    if (box.firstChild) return;
+    var share = box.closest('section').getAttribute('data-heat').split(',').map(Number);
+    var svg = el('svg', {'class': 'heat', viewBox: '0 0 28 8.6', width: 392, height: 120, role: 'img',
+                         'font-size': '.8'}, box);
+    el('title', {}, svg).textContent = words.getAttribute('data-title');
+    el('rect', {x: 3, y: 1.4, width: 24, height: 7, fill: 'url(#nd)', stroke: '#767676', 'stroke-width': '.05'}, svg);
+    if (covered) el('path', {fill: words.getAttribute('data-covered-fill'), d: covered}, svg);
+    for (var hour = 0; hour !== 24; hour += 3) el('text', {x: 3 + hour, y: 1.1}, svg).textContent = hour;
+    for (var s = 0; s !== shades.length; s++) {
+      var from = s ? +shades[s - 1][0] : 0, path = '';
+      for (var h = 0; h !== 168; h++) if (share[h] > from && !(share[h] > +shades[s][0])) path += cell(h);
+      if (path) el('path', {fill: shades[s][1], d: path}, svg);
+    }
+    for (var day = 0; day !== 7; day++) {
+      var said = '';
+      for (var at = 0; at !== 24; at++) {
+        var v = share[day * 24 + at];
+        if (v) said += (said ? ', ' : ' ') + at + '\u2013' + (at + 1) + ' ' + v + ' %';
+      }
+      el('text', {x: 0, y: day + 2.1}, svg).textContent = days[day];
+      var row = el('rect', {x: 3, y: day + 1.4, width: 24, height: 1, fill: '#000000', 'fill-opacity': 0}, svg);
+      el('title', {}, row).textContent = days[day] + ':' + (said || words.getAttribute('data-none'));
+    }
+  }
+  var boxes = document.querySelectorAll('.heat-box');
+  function all() { for (var i = 0; i !== boxes.length; i++) draw(boxes[i]); }
+  window.addEventListener('beforeprint', all);
+  if (!('IntersectionObserver' in window)) return all();
+  var near = new IntersectionObserver(function (seen) {
+    seen.forEach(function (e) { if (e.isIntersecting) { draw(e.target); near.unobserve(e.target); } });
+  }, {rootMargin: '600px'});
+  for (var i = 0; i !== boxes.length; i++) near.observe(boxes[i]);
+})();
+</script>
+)JS";
 
 }  // namespace
 
@@ -462,11 +516,10 @@ std::string Report::Html(const RecordFormatter& format) const {
     });
 
     // The hours the log covers, grey under the shares; the others white.
-    std::string coveredPath = std::string("<path fill=\"") + kCoveredColour + "\" d=\"";
+    std::string coveredPath;
     for (int h = 0; h < kWeekHours; ++h) {
         if (covered[h]) coveredPath += Cell(h);
     }
-    coveredPath += "\"/>";
 
     // The index: a row per contact in the cards' order, those online now
     // standing out; the filter box above it, which the script shows.
@@ -497,6 +550,26 @@ std::string Report::Html(const RecordFormatter& format) const {
     html += "</table></div>\n";
 
     html += "<h2>" + text("Kontakty") + "</h2>\n";
+    // What the heat maps are made of, and their key, once for every card.
+    std::string shadeList;
+    for (std::size_t shade = 0; shade < std::size(kShades); ++shade) {
+        shadeList += (shade ? "," : "") + std::to_string(kShades[shade].upTo) + " " + kShades[shade].colour;
+    }
+    std::string dayList;
+    for (int d = 0; d < 7; ++d) dayList += (d ? "," : "") + text(kDayNames[d]);
+    html += "<div id=\"heat\" hidden data-covered=\"" + coveredPath + "\" data-covered-fill=\"" + kCoveredColour +
+            "\" data-shades=\"" + shadeList +
+            "\" data-days=\"" + dayList + "\" data-title=\"" + text("Udział każdej godziny tygodnia w sieci") +
+            "\" data-none=\"" + text(" 0 % o każdej godzinie") + "\"></div>\n";
+    html += "<p class=\"heat-key\">" + text("Mapa tygodnia (dni w dół, godziny w poprzek): ") +
+            "<span class=\"key\"><b class=\"nd\"></b>" + text("poza dziennikiem") + "</span>" +
+            "<span class=\"key\"><b class=\"s0\"></b>0 %</span>";
+    for (std::size_t shade = 0; shade < std::size(kShades); ++shade) {
+        html += "<span class=\"key\"><b class=\"s" + std::to_string(shade + 1) + "\"></b>" +
+                std::to_string(shade ? kShades[shade - 1].upTo + 1 : 1) + "\xE2\x80\x93" +
+                std::to_string(kShades[shade].upTo) + " %</span>";
+    }
+    html += "</p>\n";
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const Entry& e = entries[i];
         const ContactSeen& seen = e.contact->seen;
@@ -549,44 +622,11 @@ std::string Report::Html(const RecordFormatter& format) const {
             const std::string usual = UsualHours(percent);
             if (!usual.empty()) html += "<p>" + text("Zwykle w sieci: ") + usual + "</p>\n";
         }
-        // The week: a row a day, an hour a cell, darker for a larger share;
-        // each day's shares as the text of its row, and a key below.
-        html += "<svg class=\"heat\" viewBox=\"0 0 28 8.6\" width=\"392\" height=\"120\" role=\"img\" "
-                "font-size=\".8\"><title>" + text("Udział każdej godziny tygodnia w sieci") + "</title>"
-                "<rect x=\"3\" y=\"1.4\" width=\"24\" height=\"7\" fill=\"url(#nd)\" stroke=\"#767676\" "
-                "stroke-width=\".05\"/>" + coveredPath;
-        for (int hour = 0; hour < 24; hour += 3) {
-            html += "<text x=\"" + std::to_string(3 + hour) + "\" y=\"1.1\">" + std::to_string(hour) + "</text>";
-        }
-        for (std::size_t shade = 0; shade < std::size(kShades); ++shade) {
-            const int from = shade ? kShades[shade - 1].upTo : 0;
-            std::string path;
-            for (int h = 0; h < kWeekHours; ++h) {
-                if (percent[h] > from && percent[h] <= kShades[shade].upTo) path += Cell(h);
-            }
-            if (!path.empty()) html += "<path fill=\"" + std::string(kShades[shade].colour) + "\" d=\"" + path + "\"/>";
-        }
-        for (int d = 0; d < 7; ++d) {
-            std::string shares;
-            for (int hour = 0; hour < 24; ++hour) {
-                const int share = percent[d * 24 + hour];
-                if (share) shares += (shares.empty() ? " " : ", ") + std::to_string(hour) + "\xE2\x80\x93" +
-                                     std::to_string(hour + 1) + " " + std::to_string(share) + " %";
-            }
-            html += "<text x=\"0\" y=\"" + std::to_string(d + 2) + ".1\">" + text(kDayNames[d]) + "</text>"
-                    "<rect x=\"3\" y=\"" + std::to_string(d + 1) + ".4\" width=\"24\" height=\"1\" fill=\"#000000\" "
-                    "fill-opacity=\"0\"><title>" + text(kDayNames[d]) + ":" +
-                    (shares.empty() ? text(" 0 % o każdej godzinie") : shares) + "</title></rect>";
-        }
-        html += "</svg>\n<p>";
-        html += "<span class=\"key\"><b class=\"nd\"></b>" + text("poza dziennikiem") + "</span>";
-        html += "<span class=\"key\"><b class=\"s0\"></b>0 %</span>";
-        for (std::size_t shade = 0; shade < std::size(kShades); ++shade) {
-            html += "<span class=\"key\"><b class=\"s" + std::to_string(shade + 1) + "\"></b>" +
-                    std::to_string(shade ? kShades[shade - 1].upTo + 1 : 1) + "\xE2\x80\x93" +
-                    std::to_string(kShades[shade].upTo) + " %</span>";
-        }
-        html += "</p>\n</div>\n<div>\n";
+        // The week's heat map: drawn by the page's script from data-heat when
+        // the card comes near (kHeatScript), so that a page of a thousand
+        // contacts stays small; the key is above the cards, once.
+        html += "<div class=\"heat-box\"></div>\n";
+        html += "</div>\n<div>\n";
         const std::deque<Described>& described = e.contact->descriptions;
         if (described.empty()) {
             html += "<p>" + text("Bez opisów") + "</p>\n";
@@ -639,6 +679,7 @@ std::string Report::Html(const RecordFormatter& format) const {
     }
     html += "</main>\n";
     html += kFilterScript;
+    html += kHeatScript;
     html += "</body>\n</html>\n";
     return html;
 }

@@ -199,22 +199,19 @@ TEST(Report, PageAgreesWithItsData) {
     EXPECT_EQ(html.find("\"2026-11-07\">"), std::string::npos);
     EXPECT_EQ(html.find("\"2026-11-18\">"), std::string::npos);
 
-    // Each card: a shaded cell for each nonzero share (the grey path is the
-    // hours covered), and the link back outside its heading.
+    // Each card: its shares for the page's script to draw (the browser test
+    // counts the cells drawn), and the link back outside its heading.
     std::size_t cards = 0;
     for (std::size_t at = html.find("<section class=\"contact\""); at != std::string::npos;
          at = html.find("<section class=\"contact\"", at + 1), ++cards) {
         const std::string card = html.substr(at, html.find("</section>", at) - at);
         SCOPED_TRACE(card.substr(0, 60));
         const std::string heat = HeatOf(card);
-        std::size_t nonzero = 0, shaded = 0;
+        std::size_t nonzero = 0;
         for (std::size_t h = 0; h < heat.size(); ++h) nonzero += heat[h] == ':';
         if (heat.compare(0, 4, "all:") == 0) nonzero = heat == "all:0" ? 0 : 168;
-        for (std::size_t p = card.find("<path fill=\"#"); p != std::string::npos; p = card.find("<path fill=\"#", p + 1)) {
-            if (card.compare(p, 20, "<path fill=\"#eeeeee\"") != 0) shaded += Count(card.substr(p, card.find("/>", p) - p), "h1v1h-1z");
-        }
-        EXPECT_EQ(shaded, nonzero);
         EXPECT_GT(nonzero, 0u);
+        EXPECT_NE(card.find("<div class=\"heat-box\"></div>"), std::string::npos);
         EXPECT_NE(card.find("</h3>\n<p class=\"up\"><a href=\"#index\">"), std::string::npos);
     }
     EXPECT_EQ(cards, 2u);

@@ -2,6 +2,7 @@
 # changing `changes` times a day (default 6: logging in, away and back, and
 # out), with a description now and then, as the plug-in writes it
 # (Windows-1250, CR LF): awk -v contacts=300 -f make_year_log.awk > year.txt
+# (-v years=7: that year seven times over, read as seven years).
 BEGIN {
   if (!contacts) contacts = 300
   if (!changes) changes = 6
@@ -9,8 +10,9 @@ BEGIN {
   split("dostepny|zaraz wracam|dostepny|nie przeszkadzac|dostepny|niedost\352pny", he, "|")
   split("w domu|w pracy, wracam o 18|spotkanie [pilne]|kto na kaw\352?|\263\363d\237 i okolice|urlop", descs, "|")
   split("31 28 31 30 31 30 31 31 30 31 30 31", length_of, " ")
+  if (!years) years = 1
   srand(1)
-  for (month = 1; month <= 12; month++) {
+  for (year = 1; year <= years; year++) for (month = 1; month <= 12; month++) {
     for (day = 1; day <= length_of[month]; day++) {
       # The day's changes in time order: `changes` slots of the day, each
       # contact at its own minute within the slot.

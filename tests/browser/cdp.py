@@ -181,10 +181,11 @@ class Page:
     def screenshot(self, path, full=True):
         import base64
         params = {"format": "png"}
-        if full:  # every card drawn, though off-screen
+        if full:  # every card drawn, though off-screen (its heat map too, as for printing)
             self.js("(function () { var s = document.createElement('style');"
                     " s.textContent = '.contact{content-visibility:visible!important}';"
-                    " document.head.appendChild(s); return true; })()")
+                    " document.head.appendChild(s); window.dispatchEvent(new Event('beforeprint'));"
+                    " return true; })()")
             size = self.js("[document.documentElement.scrollWidth, document.documentElement.scrollHeight]")
             params["clip"] = {"x": 0, "y": 0, "width": size[0], "height": min(size[1], 4000), "scale": 1}
             params["captureBeyondViewport"] = True

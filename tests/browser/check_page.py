@@ -212,6 +212,19 @@ def check(page_path, browser, failures):
                                   " window.innerHeight >= document.documentElement.scrollHeight - 1]" % (target or box[2]))
             if not -2 <= top <= 60 and not bottom:  # at the page's end it can go no higher
                 failures.append("%s: a click on %s left its target %d px from the top" % (where, selector, top))
+        drawn = page.js("(function () { var cards = document.querySelectorAll('section.contact');"
+                        " var last = cards[cards.length - 1]; last.scrollIntoView();"
+                        " return new Promise(function (done) { setTimeout(function () {"
+                        " var svg = last.querySelector('svg.heat'), cells = 0;"
+                        " if (!svg) return done('the last card\\'s heat map is not drawn');"
+                        " var fill = document.getElementById('heat').getAttribute('data-covered-fill');"
+                        " svg.querySelectorAll('path').forEach(function (p) { if (p.getAttribute('fill') !== fill)"
+                        " cells += (p.getAttribute('d').match(/z/g) || []).length; });"
+                        " var want = last.getAttribute('data-heat').split(',').filter(function (v) { return +v; }).length;"
+                        " done(cells === want ? '' : 'the last card\\'s heat map has ' + cells + ' cells of ' + want);"
+                        " }, 300); }); })()")
+        if drawn:
+            failures.append("%s: %s" % (where, drawn))
         failures.extend("%s: %s" % (where, problem) for problem in boxes(page, width))
         if width >= 1366:
             accessibility(page, where, failures)
