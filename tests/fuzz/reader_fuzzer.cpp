@@ -151,14 +151,16 @@ bool ReadJsonLine(std::string_view line, std::vector<std::string>& values, std::
 const std::set<std::string, std::less<>> kElements = {
     "html", "head", "meta", "title", "style", "body", "h1", "h2", "h3", "section", "p", "code", "pre", "strong",
     "table", "tr", "th", "td", "a", "input", "small", "div", "ul", "li", "time", "details", "summary", "script",
-    "svg", "rect", "path", "text", "line", "label", "span", "b", "defs", "pattern"};
+    "svg", "rect", "path", "text", "line", "label", "span", "b", "defs", "pattern", "header", "main"};
 const std::set<std::string, std::less<>> kVoid = {"meta", "input"};
 const std::set<std::string, std::less<>> kAttributes = {
     "lang", "charset", "name", "content", "id", "class", "type", "placeholder", "hidden", "href", "open",
     "data-records", "data-skipped", "data-network", "data-id", "data-changes", "data-online-since",
     "data-last-seen", "data-heat", "data-time", "data-find", "xmlns", "viewBox", "width", "height", "x", "y",
     "x1", "y1", "x2", "y2", "fill", "fill-opacity", "stroke", "stroke-width", "d", "font-family", "font-size",
-    "font-weight", "text-anchor", "for", "role", "aria-live", "title", "data-spilled", "patternUnits"};
+    "font-weight", "text-anchor", "for", "role", "aria-live", "title", "data-spilled", "patternUnits",
+    "patternTransform", "datetime", "data-day", "tabindex", "aria-label", "aria-hidden", "style", "data-covered",
+    "data-covered-fill", "data-shades", "data-days", "data-title", "data-none"};
 
 bool IsNameChar(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-'; }
 
