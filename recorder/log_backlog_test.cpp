@@ -426,25 +426,35 @@ void StallHook(Seam point) {
 }
 
 TEST_F(LogBacklog, StalledCallerIsWaitedFor) {
-    for (const Seam at : {Seam::StateHeld, Seam::FoldChunk}) {
-        SCOPED_TRACE(static_cast<int>(at));
+    const struct {
+        Seam at;
+        bool held;  // the log held meanwhile: the lines go to the spill
+    } rows[] = {{Seam::StateHeld, false}, {Seam::FoldChunk, false}, {Seam::SpillLocked, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(static_cast<int>(row.at));
         const fs::path log = dir_ / "statusy.txt";
         Put(SpillBeside(log.string()), Header() + Lines(1, 2));
-        Stall stall{at};
+        Stall stall{row.at};
         g_stall = &stall;
         SetTestSeam(StallHook);
-        std::thread first([&] { Write(log, Line(3)); });
-        while (!stall.stalled) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        std::thread second([&] {
-            for (int n = 4; n <= 6; ++n) Write(log, Line(n));
-        });
-        first.join();
-        second.join();
+        {
+            std::optional<Hold> hold;
+            if (row.held) hold.emplace(Hold::Kind::AppendLock, log);
+            std::thread first([&] { Write(log, Line(3)); });
+            while (!stall.stalled) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::thread second([&] {
+                for (int n = 4; n <= 6; ++n) Write(log, Line(n));
+            });
+            first.join();
+            second.join();
+        }
         SetTestSeam(nullptr);
+        Write(log, Line(7));
         EXPECT_TRUE(stall.waited);
-        EXPECT_EQ(Read(log), Lines(1, 6));
+        EXPECT_EQ(Read(log), Lines(1, 7));
         SpillBacklog();
         fs::remove(log);
+        fs::remove(SpillInTemporaryFolder(log.string().c_str()));
     }
 }
 #endif

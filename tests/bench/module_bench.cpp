@@ -412,8 +412,10 @@ int main(int argc, char** argv) {
                 Median(moduleUs), baseline ? Median(baselineUs) : 0.0, baseline ? Median(ratios) : 0.0,
                 static_cast<double>(allocations) / total, static_cast<double>(cells) / total,
                 static_cast<double>(sends) / total, peak, entries, foldMs, heldMs, stuckMs, turnUs);
-    std::filesystem::remove(kLogFile);
-    std::filesystem::remove(kBaselineFile);
-    std::filesystem::remove("bench-statusy-zalegle.log");
+    // The log, the baseline's file and the spills (beside, and in the
+    // temporary folder, which is here): the next run starts from nothing.
+    for (const auto& entry : std::filesystem::directory_iterator(".")) {
+        if (entry.path().filename().string().rfind("bench-", 0) == 0) std::filesystem::remove(entry.path());
+    }
     return 0;
 }
