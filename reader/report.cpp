@@ -297,6 +297,44 @@ constexpr char kHeatScript[] = R"JS(<script>
 </script>
 )JS";
 
+// The days' rows, drawn from the data beside each day's picture when the
+// day is open (the newest is, at once), and all of them before printing.
+constexpr char kDayScript[] = R"JS(<script>
+(function () {
+  var NS = 'http://www.w3.org/2000/svg';
+  function el(name, attributes, parent) {
+    var made = document.createElementNS(NS, name);
+    for (var key in attributes) made.setAttribute(key, attributes[key]);
+    parent.appendChild(made);
+    return made;
+  }
+  function draw(day) {
+    var data = day.querySelector('script.rows'), svg = day.querySelector('svg');
+    if (!data || !svg || day.getAttribute('data-drawn')) return;
+    day.setAttribute('data-drawn', '1');
+    var t = JSON.parse(data.textContent), rows = el('g', {}, svg);
+    t.r.forEach(function (row) {
+      var name = el('text', {x: 10, y: row[0] + t.h - 2}, rows);
+      name.textContent = row[1];
+      el('title', {}, name).textContent = row[2];
+      row[3].forEach(function (bar) {
+        var rect = el('rect', {x: bar[0] / 100, y: row[0] + 2, width: bar[1] / 100, height: t.h - 2, fill: t.f[bar[2]]},
+                      rows);
+        el('title', {}, rect).textContent = row[2] + ': ' + bar[3];
+      });
+    });
+  }
+  var days = document.querySelectorAll('details.day');
+  function all() { for (var i = 0; i !== days.length; i++) draw(days[i]); }
+  for (var i = 0; i !== days.length; i++) {
+    if (days[i].open) draw(days[i]);
+    days[i].addEventListener('toggle', function () { if (this.open) draw(this); });
+  }
+  window.addEventListener('beforeprint', all);
+})();
+</script>
+)JS";
+
 }  // namespace
 
 void Report::CountOnline(Contact& contact, int64_t from, int64_t to) {
@@ -648,7 +686,9 @@ std::string Report::Html(const RecordFormatter& format) const {
     html += "<h2>" + text("Ostatnie dni") + "</h2>\n";
     if (timelines_.empty()) html += "<p>" + text("Brak") + "</p>\n";
     for (std::size_t i = 0; i < timelines_.size(); ++i) {
-        std::string svg = timelines_[i].Svg(format);
+        // The rows as data, drawn by kDayScript when the day is open.
+        std::string rows;
+        std::string svg = timelines_[i].Svg(format, &rows);
         if (svg.compare(0, 5, "<?xml") == 0) svg.erase(0, svg.find('\n') + 1);
         const LocalTime& day = timelines_[i].day();
         char date[16];
@@ -657,7 +697,8 @@ std::string Report::Html(const RecordFormatter& format) const {
                 "<summary><time datetime=\"" + DateText(day) + "\" data-day=\"" + DateText(day) + "\">" + dayOf(day) +
                 "</time></summary>\n<p class=\"cue\">" + text("Dzień przewija się w bok ") + "\xE2\x86\x92" +
                 "</p>\n<div class=\"wide\" tabindex=\"0\" role=\"region\" aria-label=\"" +
-                text("Statusy kontaktów, ") + date + "\">" + svg + "</div></details>\n";
+                text("Statusy kontaktów, ") + date + "\">" + svg + "<script type=\"application/json\" class=\"rows\">" +
+                rows + "</script></div></details>\n";
     }
 
     // The user's own changes, newest first.
@@ -680,6 +721,7 @@ std::string Report::Html(const RecordFormatter& format) const {
     html += "</main>\n";
     html += kFilterScript;
     html += kHeatScript;
+    html += kDayScript;
     html += "</body>\n</html>\n";
     return html;
 }

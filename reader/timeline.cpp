@@ -80,6 +80,26 @@ int64_t X(int64_t second, int64_t length) {
     return int64_t{kLeft} * 100 + (second * 24 * kHourWidth * 100 * 2 + length) / (2 * length);
 }
 
+// A UTF-8 text as a JSON string that can stand inside a <script>: quotes,
+// backslashes and control characters escaped, and "<" too.
+std::string JsonInScript(std::string_view utf8) {
+    std::string json = "\"";
+    for (const char c : utf8) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (byte < 0x20 || c == '<') {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            json += escaped;
+        } else {
+            json += c;
+        }
+    }
+    return json + "\"";
+}
+
 // A coordinate in hundredths as the shortest decimal: "230", "230.5",
 // "230.44".
 std::string Coordinate(int64_t hundredths) {
@@ -136,7 +156,7 @@ void DayTimeline::Add(const LogRecord& record) {
     }
 }
 
-std::string DayTimeline::Svg(const RecordFormatter& format) const {
+std::string DayTimeline::Svg(const RecordFormatter& format, std::string* rows) const {
     // Rows in Polish alphabetical order, for a picture that reads the same
     // every time.
     std::vector<std::pair<std::string, const Row*>> drawn;
@@ -216,8 +236,14 @@ std::string DayTimeline::Svg(const RecordFormatter& format) const {
         std::stable_sort(changes.begin(), changes.end(),
                          [](const Change& a, const Change& b) { return a.second < b.second; });
         if (row->beforeTime) changes.insert(changes.begin(), Change{0, 0, row->before, row->beforeGender});
-        svg += "<text x=\"10\" y=\"" + std::to_string(y + kBarHeight - 2) + "\">" + EscapeMarkup(Shortened(name)) +
-               "<title>" + EscapeMarkup(name) + "</title></text>\n";
+        if (rows) {
+            *rows += std::string(rows->empty() ? "" : ",") + "[" + std::to_string(y) + "," + JsonInScript(Shortened(name)) +
+                     "," + JsonInScript(name) + ",[";
+        } else {
+            svg += "<text x=\"10\" y=\"" + std::to_string(y + kBarHeight - 2) + "\">" + EscapeMarkup(Shortened(name)) +
+                   "<title>" + EscapeMarkup(name) + "</title></text>\n";
+        }
+        bool firstBar = true;
         for (std::size_t i = 0; i < changes.size(); ++i) {
             const int64_t from = changes[i].second;
             const bool last = i + 1 == changes.size();
@@ -226,13 +252,27 @@ std::string DayTimeline::Svg(const RecordFormatter& format) const {
             const Category* category = CategoryOf(changes[i].status);
             if (!category || to <= from) continue;
             const std::string word = format.StatusWord(*changes[i].status, changes[i].gender);
+            if (rows) {
+                const int64_t x = X(from, length_), width = std::max<int64_t>(X(to, length_) - x, 100);
+                *rows += std::string(firstBar ? "" : ",") + "[" + std::to_string(x) + "," + std::to_string(width) + "," +
+                         std::to_string(category - kCategories) + "," +
+                         JsonInScript(word + " " + Clock(changes[i].clock) + "\xE2\x80\x93" + Clock(toClock)) + "]";
+                firstBar = false;
+                continue;
+            }
             svg += "<rect x=\"" + Coordinate(X(from, length_)) + "\" y=\"" + std::to_string(y + 2) +
                    "\" width=\"" + Coordinate(std::max<int64_t>(X(to, length_) - X(from, length_), 100)) + "\" height=\"" +
                    std::to_string(kBarHeight - 2) + "\" fill=\"" + fill(*category) + "\"><title>" +
                    EscapeMarkup(name) + ": " + word + " " + Clock(changes[i].clock) + "\xE2\x80\x93" + Clock(toClock) +
                    "</title></rect>\n";
         }
+        if (rows) *rows += "]]";
         y += kRowHeight;
+    }
+    if (rows) {
+        std::string fills;
+        for (const Category& category : kCategories) fills += (fills.empty() ? "\"" : ",\"") + fill(category) + "\"";
+        *rows = "{\"h\":" + std::to_string(kBarHeight) + ",\"f\":[" + fills + "],\"r\":[" + *rows + "]}";
     }
 
     // The legend, in the history's own words.

@@ -26,8 +26,13 @@ public:
     // and the day's real hours across (23 or 25 on the days the clocks
     // change, the hours labelled as the clock showed them); a bar from each
     // change to the next one, or to the end of the day or of the log; a
-    // legend. Texts converted by `format`.
-    std::string Svg(const RecordFormatter& format) const;
+    // legend. Texts converted by `format`. With `rows`, the rows' names and
+    // bars are not drawn but written there as JSON, for a page's script to
+    // draw (a day of a thousand contacts a third of the size):
+    //   {"h": bar height, "f": [fills], "r": [[y, name shown, full name,
+    //    [[x, width (both in hundredths), fill index, title], ...]], ...]}
+    // every "<" as \u003c, so that it can stand in a <script>.
+    std::string Svg(const RecordFormatter& format, std::string* rows = nullptr) const;
     // How many rows the day has.
     std::size_t rows() const;
     // The day, at 00:00:00.

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""check_page.py PLUMETA_LOG [--bench] [--screenshots FOLDER]
+"""check_page.py PLUMETA_LOG [--page N] [--bench] [--screenshots FOLDER]
 
 The report page as a person uses it, in headless Chromium: the demo's day,
 a year of 300 contacts and a few Polish names (one with a long unbroken
@@ -15,6 +15,7 @@ then with scripts off, the page whole, the box hidden and the dates written
 out; and printed on A4: no element wider than the paper. Exits 1 with the
 reasons.
 
+--page N: the Nth page alone (0 the demo's, 1 the year's, 2 the names').
 --bench: key press to next paint (Event Timing) on the year's page while
 the filter narrows, widens and empties, printed as key=value figures.
 --screenshots FOLDER: the demo's page at both widths, and dark, as PNG
@@ -225,6 +226,12 @@ def check(page_path, browser, failures):
                         " }, 300); }); })()")
         if drawn:
             failures.append("%s: %s" % (where, drawn))
+        rows = page.js("(function () { var day = document.querySelector('details.day[open]'); if (!day) return '';"
+                       " var want = JSON.parse(day.querySelector('script.rows').textContent).r.length;"
+                       " var got = day.querySelectorAll('svg g text').length;"
+                       " return got === want ? '' : 'the open day shows ' + got + ' rows of ' + want; })()")
+        if rows:
+            failures.append("%s: %s" % (where, rows))
         failures.extend("%s: %s" % (where, problem) for problem in boxes(page, width))
         if width >= 1366:
             accessibility(page, where, failures)
@@ -322,8 +329,10 @@ def main():
                     page.screenshot(os.path.join(shots, name))
                 return 0
             failures = []
-            for page in pages:
-                check(page, browser, failures)
+            only = int(sys.argv[sys.argv.index("--page") + 1]) if "--page" in sys.argv else None
+            for number, page in enumerate(pages):
+                if only is None or number == only:
+                    check(page, browser, failures)
         except BrowserError as error:
             print("check_page: %s" % error, file=sys.stderr)
             return 1
@@ -331,8 +340,8 @@ def main():
             browser.close()
     for failure in failures:
         print("FAIL %s" % failure)
-    print("the report in Chromium: %d pages at 390 and 1366 px, %d queries each, %.0f s; %d failed" %
-          (len(pages), len(QUERIES), time.monotonic() - start, len(failures)))
+    print("the report in Chromium: %d page(s) at 390 and 1366 px, %d queries each, %.0f s; %d failed" %
+          (1 if only is not None else len(pages), len(QUERIES), time.monotonic() - start, len(failures)))
     return 1 if failures else 0
 
 

@@ -9,7 +9,10 @@
 #   instants: the next run completes the fold without writing a line twice;
 # - ending while a second thread logs, the log held and not (on Windows the
 #   process's end stops that thread wherever it is, inside the module too).
+# KILLS_PART=held|fold|threads runs that part alone (ctest runs the three
+# side by side); all three by default.
 set -u
+part() { [ -z "${KILLS_PART:-}" ] || [ "$KILLS_PART" = "$1" ]; }
 work=$(mktemp -d)
 trap 'kill -9 $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
 cd "$work"
@@ -69,7 +72,7 @@ check() {
 }
 
 # Killed while the log is held, with N lines in its spill.
-for waiting in 10 100 1000; do
+part held && for waiting in 10 100 1000; do
   rm -rf logs
   "$@" --quiet --workdir logs held.scenario >run.out 2>&1 &
   host=$!
@@ -92,41 +95,43 @@ done
 # ./dev), whose fold takes as long.
 fold_lines=800000
 [ -n "${PLUMETA_EMULATED:-}" ] && fold_lines=200000
-rm -rf logs
-mkdir logs
-header='#plumeta-zalegle od=-------------------- usuniete=0000000000 przesuw=-------------------- doszlo=--------------------'
-LC_ALL=C awk -v header="$header" -v fold_lines="$fold_lines" 'BEGIN {
-  printf "%s\r\n", header > "logs/statusy-zalegle.log"
-  for (n = 1; n <= fold_lines; n++) {
-    line = sprintf("09.12 17:00.00 Ania(123@JABBER) zmienila status na dostepna [%d]\r\n", n)
-    if (n <= 1000) printf "%s", line > "logs/statusy.txt"; else printf "%s", line > "logs/statusy-zalegle.log"
-  }
-}'
-cp logs/statusy.txt log.before
-cp logs/statusy-zalegle.log spill.before
-before=$(size logs/statusy.txt)
-full=$(($(size logs/statusy.txt) + $(size logs/statusy-zalegle.log) - ${#header} - 2))
-cut_short=0
-for delay in 0 0 0.001 0.002 0.003 0.004 0.02 0.08; do
-  cp log.before logs/statusy.txt
-  cp spill.before logs/statusy-zalegle.log
-  "$@" --quiet --workdir logs busy.scenario >run.out 2>&1 &
-  host=$!
-  for _ in $(seq 20000); do
-    [ "$(size logs/statusy.txt)" -gt "$before" ] && break
+if part fold; then
+  rm -rf logs
+  mkdir logs
+  header='#plumeta-zalegle od=-------------------- usuniete=0000000000 przesuw=-------------------- doszlo=--------------------'
+  LC_ALL=C awk -v header="$header" -v fold_lines="$fold_lines" 'BEGIN {
+    printf "%s\r\n", header > "logs/statusy-zalegle.log"
+    for (n = 1; n <= fold_lines; n++) {
+      line = sprintf("09.12 17:00.00 Ania(123@JABBER) zmienila status na dostepna [%d]\r\n", n)
+      if (n <= 1000) printf "%s", line > "logs/statusy.txt"; else printf "%s", line > "logs/statusy-zalegle.log"
+    }
+  }'
+  cp logs/statusy.txt log.before
+  cp logs/statusy-zalegle.log spill.before
+  before=$(size logs/statusy.txt)
+  full=$(($(size logs/statusy.txt) + $(size logs/statusy-zalegle.log) - ${#header} - 2))
+  cut_short=0
+  for delay in 0 0 0.001 0.002 0.003 0.004 0.02 0.08; do
+    cp log.before logs/statusy.txt
+    cp spill.before logs/statusy-zalegle.log
+    "$@" --quiet --workdir logs busy.scenario >run.out 2>&1 &
+    host=$!
+    for _ in $(seq 20000); do
+      [ "$(size logs/statusy.txt)" -gt "$before" ] && break
+    done
+    sleep "$delay"
+    kill_host "$host"
+    at=$(size logs/statusy.txt)
+    [ "$at" -lt "$full" ] && cut_short=$((cut_short + 1))
+    "$@" --quiet --workdir logs last.scenario >last.out 2>&1 || { cat last.out; failed=1; }
+    check "killed ${delay}s into a fold, the log at $at of $full bytes" "$fold_lines" || failed=1
   done
-  sleep "$delay"
-  kill_host "$host"
-  at=$(size logs/statusy.txt)
-  [ "$at" -lt "$full" ] && cut_short=$((cut_short + 1))
-  "$@" --quiet --workdir logs last.scenario >last.out 2>&1 || { cat last.out; failed=1; }
-  check "killed ${delay}s into a fold, the log at $at of $full bytes" "$fold_lines" || failed=1
-done
-echo "killed during a fold: $cut_short of 8 kills fell inside it; every line came in once, in order"
+  echo "killed during a fold: $cut_short of 8 kills fell inside it; every line came in once, in order"
+fi
 
 # Ending while a second thread logs: both threads' lines whole, each in its
 # order, once; then the next run's.
-for held in yes no; do
+part threads && for held in yes no; do
   rm -rf logs
   { cat contact.scenario; [ $held = yes ] && echo 'hold "statusy.txt" read'
     echo 'background 20000 status 1 64 "t{n}"'; echo 'repeat 2000 status 1 64 "{n}"'; } >threads.scenario
