@@ -26,8 +26,16 @@ check() {  # NAME EXPECTED
 }
 command=("$@")
 cp "$folder"/*.scenario "$work"/
+# Where the emulator runs emulated (PLUMETA_EMULATED, set by ./dev: Wine
+# from the Wine root, a second a start), every fourth scenario: the
+# messages are the same code as the native build's, which checks them all.
+step=1
+[ -n "${PLUMETA_EMULATED:-}" ] && step=4
 count=0
+seen=0
 for scenario in "$folder"/*.scenario; do
+  seen=$((seen + 1))
+  [ $(((seen - 1) % step)) = 0 ] || continue
   name=$(basename "$scenario")
   expected=$(head -n 1 "$scenario" | sed -n 's/^# expect: //p')
   if [ -z "$expected" ]; then

@@ -54,7 +54,12 @@ status=$?
 # and standard output closed; for the long ones also a 64 KiB file size
 # limit (a small disk), met by 400 copies of a log: exit 1 with the reason.
 for i in $(seq 400); do cat tricky_names.txt; done >long.txt
-for command in csv json show last-seen "timeline --day 2026-01-01" report; do
+# Where the program runs emulated (PLUMETA_EMULATED, set by ./dev), a start
+# costs a second: a streamed output and the page only there; the native
+# reader preset takes every command.
+commands=(csv json show last-seen "timeline --day 2026-01-01" report)
+[ -n "${PLUMETA_EMULATED:-}" ] && commands=(csv report)
+for command in "${commands[@]}"; do
   ways="full closed"
   case $command in csv | json | show) ways="full limit closed" ;; esac
   for to in $ways; do
@@ -105,9 +110,11 @@ PLUMETA_LOG_NO_OPEN=1 "$@" dropped.txt old_style.txt >dropped.out 2>/dev/null ||
 grep -q 'dropped\.html' dropped.out || fail "drop: no path printed: $(cat dropped.out)"
 grep -q 'data-records="14"' dropped.html || fail "drop: dropped.html does not hold both files"
 
-# Bad usage: exit 2 with the usage.
-for usage in "" "show" "frobnicate x.txt" "csv --since 2026-13-01 x.txt" "csv --network ICQ x.txt" \
-             "timeline x.txt" "last-seen --contact Ania x.txt"; do
+# Bad usage: exit 2 with the usage (three of them where emulated).
+usages=("" "show" "frobnicate x.txt" "csv --since 2026-13-01 x.txt" "csv --network ICQ x.txt"
+        "timeline x.txt" "last-seen --contact Ania x.txt")
+[ -n "${PLUMETA_EMULATED:-}" ] && usages=("${usages[@]:0:3}")
+for usage in "${usages[@]}"; do
   # shellcheck disable=SC2086
   "$@" $usage >/dev/null 2>usage.err
   status=$?
