@@ -244,23 +244,27 @@ constexpr char kFilterScript[] =
     "})();\n"
     "</script>\n";
 
-// The heat maps, drawn from each card's data-heat as it comes within
-// 600 px of the window (all of them before printing): a row a day, an hour
-// a cell, darker for a larger share, each day's shares as its row's title.
-constexpr char kHeatScript[] = R"JS(<script>
+// What the page draws itself, so that a page of a thousand contacts stays
+// small: each card's heat map from its data-heat as the card comes within
+// 600 px of the window (a row a day, an hour a cell, darker for a larger
+// share, each day's shares as its row's title); each day's rows from the
+// data beside its picture when the day is open (the newest is, at once).
+// Everything before printing.
+constexpr char kDrawScript[] = R"JS(<script>
 (function () {
-  var words = document.getElementById('heat'), NS = 'http://www.w3.org/2000/svg';
-  if (!words) return;
-  var days = words.getAttribute('data-days').split(','), covered = words.getAttribute('data-covered');
-  var shades = words.getAttribute('data-shades').split(',').map(function (s) { return s.split(' '); });
+  var NS = 'http://www.w3.org/2000/svg';
   function el(name, attributes, parent) {
     var made = document.createElementNS(NS, name);
     for (var key in attributes) made.setAttribute(key, attributes[key]);
     parent.appendChild(made);
     return made;
   }
+  var words = document.getElementById('heat');
+  var days = words ? words.getAttribute('data-days').split(',') : [];
+  var covered = words ? words.getAttribute('data-covered') : '';
+  var shades = words ? words.getAttribute('data-shades').split(',').map(function (s) { return s.split(' '); }) : [];
   function cell(h) { return 'M' + (3 + h % 24) + ' ' + (1 + Math.floor(h / 24)) + 'h1v1h-1z'; }
-  function draw(box) {
+  function heat(box) {
     if (box.firstChild) return;
     var share = box.closest('section').getAttribute('data-heat').split(',').map(Number);
     var svg = el('svg', {'class': 'heat', viewBox: '0 0 28 8.6', width: 392, height: 120, role: 'img',
@@ -285,52 +289,35 @@ constexpr char kHeatScript[] = R"JS(<script>
       el('title', {}, row).textContent = days[day] + ':' + (said || words.getAttribute('data-none'));
     }
   }
-  var boxes = document.querySelectorAll('.heat-box');
-  function all() { for (var i = 0; i !== boxes.length; i++) draw(boxes[i]); }
-  window.addEventListener('beforeprint', all);
-  if (!('IntersectionObserver' in window)) return all();
-  var near = new IntersectionObserver(function (seen) {
-    seen.forEach(function (e) { if (e.isIntersecting) { draw(e.target); near.unobserve(e.target); } });
-  }, {rootMargin: '600px'});
-  for (var i = 0; i !== boxes.length; i++) near.observe(boxes[i]);
-})();
-</script>
-)JS";
-
-// The days' rows, drawn from the data beside each day's picture when the
-// day is open (the newest is, at once), and all of them before printing.
-constexpr char kDayScript[] = R"JS(<script>
-(function () {
-  var NS = 'http://www.w3.org/2000/svg';
-  function el(name, attributes, parent) {
-    var made = document.createElementNS(NS, name);
-    for (var key in attributes) made.setAttribute(key, attributes[key]);
-    parent.appendChild(made);
-    return made;
-  }
-  function draw(day) {
+  function rows(day) {
     var data = day.querySelector('script.rows'), svg = day.querySelector('svg');
     if (!data || !svg || day.getAttribute('data-drawn')) return;
     day.setAttribute('data-drawn', '1');
-    var t = JSON.parse(data.textContent), rows = el('g', {}, svg);
+    var t = JSON.parse(data.textContent), g = el('g', {}, svg);
     t.r.forEach(function (row) {
-      var name = el('text', {x: 10, y: row[0] + t.h - 2}, rows);
+      var name = el('text', {x: 10, y: row[0] + t.h - 2}, g);
       name.textContent = row[1];
       el('title', {}, name).textContent = row[2];
       row[3].forEach(function (bar) {
         var rect = el('rect', {x: bar[0] / 100, y: row[0] + 2, width: bar[1] / 100, height: t.h - 2, fill: t.f[bar[2]]},
-                      rows);
+                      g);
         el('title', {}, rect).textContent = row[2] + ': ' + bar[3];
       });
     });
   }
-  var days = document.querySelectorAll('details.day');
-  function all() { for (var i = 0; i !== days.length; i++) draw(days[i]); }
-  for (var i = 0; i !== days.length; i++) {
-    if (days[i].open) draw(days[i]);
-    days[i].addEventListener('toggle', function () { if (this.open) draw(this); });
+  var boxes = document.querySelectorAll('.heat-box'), dayBoxes = document.querySelectorAll('details.day');
+  window.addEventListener('beforeprint', function () {
+    for (var i = 0; i !== boxes.length; i++) heat(boxes[i]);
+    for (var j = 0; j !== dayBoxes.length; j++) rows(dayBoxes[j]);
+  });
+  for (var d = 0; d !== dayBoxes.length; d++) {
+    if (dayBoxes[d].open) rows(dayBoxes[d]);
+    dayBoxes[d].addEventListener('toggle', function () { if (this.open) rows(this); });
   }
-  window.addEventListener('beforeprint', all);
+  var near = 'IntersectionObserver' in window && new IntersectionObserver(function (seen) {
+    seen.forEach(function (e) { if (e.isIntersecting) { heat(e.target); near.unobserve(e.target); } });
+  }, {rootMargin: '600px'});
+  for (var i = 0; i !== boxes.length; i++) near ? near.observe(boxes[i]) : heat(boxes[i]);
 })();
 </script>
 )JS";
@@ -661,7 +648,7 @@ std::string Report::Html(const RecordFormatter& format) const {
             if (!usual.empty()) html += "<p>" + text("Zwykle w sieci: ") + usual + "</p>\n";
         }
         // The week's heat map: drawn by the page's script from data-heat when
-        // the card comes near (kHeatScript), so that a page of a thousand
+        // the card comes near (kDrawScript), so that a page of a thousand
         // contacts stays small; the key is above the cards, once.
         html += "<div class=\"heat-box\"></div>\n";
         html += "</div>\n<div>\n";
@@ -686,7 +673,7 @@ std::string Report::Html(const RecordFormatter& format) const {
     html += "<h2>" + text("Ostatnie dni") + "</h2>\n";
     if (timelines_.empty()) html += "<p>" + text("Brak") + "</p>\n";
     for (std::size_t i = 0; i < timelines_.size(); ++i) {
-        // The rows as data, drawn by kDayScript when the day is open.
+        // The rows as data, drawn by kDrawScript when the day is open.
         std::string rows;
         std::string svg = timelines_[i].Svg(format, &rows);
         if (svg.compare(0, 5, "<?xml") == 0) svg.erase(0, svg.find('\n') + 1);
@@ -720,8 +707,7 @@ std::string Report::Html(const RecordFormatter& format) const {
     }
     html += "</main>\n";
     html += kFilterScript;
-    html += kHeatScript;
-    html += kDayScript;
+    html += kDrawScript;
     html += "</body>\n</html>\n";
     return html;
 }

@@ -51,11 +51,12 @@ bool GetNumber(const char (&field)[N], std::optional<uint64_t>& value) {
     return true;
 }
 
-std::string_view WithoutExtension(std::string_view log) {
-    if (log.size() >= kLogExtension.size() && log.substr(log.size() - kLogExtension.size()) == kLogExtension) {
-        log.remove_suffix(kLogExtension.size());
+// `name` without `extension` at its end (as it stands when it has none).
+std::string_view WithoutExtension(std::string_view name, std::string_view extension = kLogExtension) {
+    if (name.size() >= extension.size() && name.substr(name.size() - extension.size()) == extension) {
+        name.remove_suffix(extension.size());
     }
-    return log;
+    return name;
 }
 
 }  // namespace
@@ -225,11 +226,7 @@ std::string SpillAsideName(std::string_view spill, const LocalTime& when, int at
     stamp += '-';
     put(when.hour, 2), put(when.minute, 2), put(when.second, 2);
     if (attempt > 0) stamp += "-" + std::to_string(attempt);
-    const std::string_view extension = kSpillExtension;
-    if (spill.size() >= extension.size() && spill.substr(spill.size() - extension.size()) == extension) {
-        spill.remove_suffix(extension.size());
-    }
-    return std::string(spill) + stamp + kSpillExtension;
+    return std::string(WithoutExtension(spill, kSpillExtension)) + stamp + kSpillExtension;
 }
 
 #if defined(_WIN32)
