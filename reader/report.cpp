@@ -236,9 +236,9 @@ constexpr char kFilterScript[] =
     " ('0' + d.getDate()).slice(-2); }\n"
     "  var now = new Date(), today = iso(now);\n"
     "  var yesterday = iso(new Date(now.getFullYear(), now.getMonth(), now.getDate() - 1));\n"
-    "  var days = document.querySelectorAll('time[data-day] span');\n"
+    "  var days = document.querySelectorAll('time[datetime] span');\n"
     "  for (var d = 0; d !== days.length; d++) {\n"
-    "    var at = days[d].parentNode.getAttribute('data-day');\n"
+    "    var at = days[d].parentNode.getAttribute('datetime').slice(0, 10);\n"
     "    if (at === today || at === yesterday) days[d].textContent = at === today ? 'dzi\\u015b' : 'wczoraj';\n"
     "  }\n"
     "})();\n"
@@ -440,8 +440,7 @@ std::string Report::Html(const RecordFormatter& format) const {
     auto when = [&](const LocalTime& t) {
         char clock[8];
         std::snprintf(clock, sizeof clock, "%02d:%02d", t.hour, t.minute);
-        return "<time datetime=\"" + TimeText(t) + "\" data-day=\"" + DateText(t) + "\" title=\"" + TimeText(t) +
-               "\">" + dayOf(t) + ", " + clock + "</time>";
+        return "<time datetime=\"" + TimeText(t) + "\">" + dayOf(t) + ", " + clock + "</time>";
     };
     // "niewidziany" or "niewidziana" by the gender the lines tell.
     auto neverSeen = [&](char gender, bool capital) {
@@ -658,7 +657,7 @@ std::string Report::Html(const RecordFormatter& format) const {
         } else {
             html += "<ul class=\"descriptions\">\n";
             for (auto it = described.rbegin(); it != described.rend(); ++it) {
-                html += "<li data-time=\"" + TimeText(it->time) + "\">" + when(it->time) + " " +
+                html += "<li>" + when(it->time) + " " +
                         EscapeMarkup(OneLine(format.Utf8(it->text))) + "</li>\n";
             }
             html += "</ul>\n";
@@ -681,7 +680,7 @@ std::string Report::Html(const RecordFormatter& format) const {
         char date[16];
         std::snprintf(date, sizeof date, "%02d.%02d.%04d", day.day, day.month, day.year);
         html += std::string(i == 0 ? "<details open class=\"day\">" : "<details class=\"day\">") +
-                "<summary><time datetime=\"" + DateText(day) + "\" data-day=\"" + DateText(day) + "\">" + dayOf(day) +
+                "<summary><time datetime=\"" + DateText(day) + "\">" + dayOf(day) +
                 "</time></summary>\n<p class=\"cue\">" + text("Dzień przewija się w bok ") + "\xE2\x86\x92" +
                 "</p>\n<div class=\"wide\" tabindex=\"0\" role=\"region\" aria-label=\"" +
                 text("Statusy kontaktów, ") + date + "\">" + svg + "<script type=\"application/json\" class=\"rows\">" +

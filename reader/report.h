@@ -13,7 +13,7 @@
 //   HH:MM:SS", or absent), data-heat: 168 whole percentages, Monday 00-01
 //   first, Sunday 23-24 last, each the share of that hour of the week the
 //   contact was online while the log ran (the hours it never covered: 0);
-// - each description's <li data-time="...">.
+// - each description's <li><time datetime="...">, as every moment's.
 // "Online" is last-seen's rule: any status but unavailable and blocked,
 // from the change that sets it to the next change with a status, or to the
 // log's last record. A clock set back makes such spans overlap: each moment
@@ -42,7 +42,7 @@
 
 namespace plumeta::reader {
 
-inline constexpr std::size_t kMaxDescriptions = 20;
+inline constexpr std::size_t kMaxDescriptions = 3;  // on the card; its story has them all
 inline constexpr std::size_t kMaxOwnChanges = 500;
 inline constexpr std::size_t kMaxSkipped = 50;
 inline constexpr int kTimelineDays = 7;

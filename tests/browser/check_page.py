@@ -250,7 +250,7 @@ def check(page_path, browser, failures, dark=True):
         wide = too_wide(plain)
         if wide:
             failures.append("%s without script: the page is %d px wide" % (where, wide))
-        said = plain.js("Array.prototype.filter.call(document.querySelectorAll('time[data-day] span'),"
+        said = plain.js("Array.prototype.filter.call(document.querySelectorAll('time[datetime] span'),"
                         " function (s) { return /^(dzi|wczoraj)/.test(s.textContent); }).length")
         if said:
             failures.append("%s without script: %d dates relative to when the page was made" % (where, said))

@@ -93,7 +93,7 @@ facts() {
       for (h = 1; h <= 168; h++) if (heat[h] > 0) shown = shown " " (h - 1) ":" heat[h]
       print out " heat" shown
     }
-    /^<li data-time=/ { sub(/^<li data-time="/, ""); sub(/"><time.*<\/time> /, " "); sub(/<\/li>$/, ""); print "  " $0 }
+    /^<li><time datetime=/ { sub(/^<li><time datetime="/, ""); sub(/">.*<\/time> /, " "); sub(/<\/li>$/, ""); print "  " $0 }
   ' "$1"
 }
 facts report.html >report.facts
