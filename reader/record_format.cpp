@@ -129,6 +129,29 @@ void AppendCsvField(OutText& out, std::string_view text, const Cp1250Converter* 
     out.Push('"');
 }
 
+void AppendScriptText(std::string& out, std::string_view utf8) {
+    for (const char c : utf8) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20 || c == '<') {
+            static const char kHex[] = "0123456789abcdef";
+            out += "\\u00";
+            out += kHex[byte >> 4];
+            out += kHex[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+}
+
+std::string JsonInScript(std::string_view utf8) {
+    std::string json = "\"";
+    AppendScriptText(json, utf8);
+    return json + "\"";
+}
+
 void AppendJsonString(OutText& out, std::string_view text, const Cp1250Converter* from1250) {
     out.Push('"');
     std::size_t run = 0;

@@ -22,6 +22,11 @@ void AppendCsvField(OutText& out, std::string_view text, const Cp1250Converter* 
 // A JSON string, quotes included: '"', '\' and every control character
 // escaped, the rest as it is (or converted, as above).
 void AppendJsonString(OutText& out, std::string_view text, const Cp1250Converter* from1250 = nullptr);
+// A UTF-8 text inside a script's string literal (JSON's too) that can stand
+// inside a <script>: quotes, backslashes, control characters and "<" as
+// escapes; JsonInScript adds the quotes.
+void AppendScriptText(std::string& out, std::string_view utf8);
+std::string JsonInScript(std::string_view utf8);
 // A UTF-8 text for HTML or SVG: "<", ">", "&" and '"' as entities.
 std::string EscapeMarkup(std::string_view utf8);
 // A description for one line of a table or page: its line breaks as " / ".

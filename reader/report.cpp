@@ -171,6 +171,8 @@ constexpr char kStyle[] =
     ".key b{display:inline-block;width:1em;height:1em;vertical-align:-.15em;margin-right:.25em;"
     "border:1px solid #767676}"
     ".key .nd{background:repeating-linear-gradient(45deg,#fff 0 2px,#8c8c8c 2px 3px)}"
+    ".story{grid-column:1/-1;margin:.2em 0}.story table{width:100%}.story td{vertical-align:top}"
+    ".story button{font-size:1em;min-height:24px;margin-right:.5em}"
     "[hidden]{display:none!important}#find{font-size:1em;padding:.3em;width:20em;max-width:100%}"
     "#found{margin-left:.6em}"
     "tr.online td:first-child a{color:var(--online);font-weight:bold}"
@@ -195,6 +197,7 @@ constexpr char kFilterScript[] =
     "  var rows = document.querySelectorAll('tr[data-find]'), cards = document.querySelectorAll('section[data-find]');\n"
     "  function fold(s) { return s.toLowerCase().normalize('NFD').replace(/[\\u0300-\\u036f]/g, '')"
     ".replace(/\\u0142/g, 'l'); }\n"
+    "  window.plumetaFold = fold;\n"
     "  var keys = [], shown = [];\n"
     "  for (var i = 0; i !== cards.length; i++) {\n"
     "    var about = cards[i].querySelector('.descriptions');\n"
@@ -322,6 +325,118 @@ constexpr char kDrawScript[] = R"JS(<script>
 </script>
 )JS";
 
+// A contact's whole story, when its card's story is opened (or the address
+// names the card: #c<n>): its file beside the page loaded as a script
+// (story.h), the changes newest first, 50 a page, each with what changed
+// (old -> new), and a search box over their times, statuses and
+// descriptions.
+constexpr char kStoryScript[] = R"JS(<script>
+(function () {
+  var about = document.getElementById('stories');
+  if (!about) return;
+  var info = JSON.parse(about.textContent), words = info.w, waiting = {}, SIZE = 50;
+  function grouped(n) { var s = String(n); return s.length < 5 ? s : s.replace(/\B(?=(\d{3})+(?!\d))/g, '\u00a0'); }
+  function add(name, parent, text) {
+    var made = document.createElement(name);
+    if (text !== undefined) made.textContent = text;
+    parent.appendChild(made);
+    return made;
+  }
+  function parse(data) {
+    var rows = [], t = 0, status = '', described = false, text = '';
+    data.split('\n').forEach(function (line) {
+      var a = line.indexOf('|'), b = line.indexOf('|', a + 1);
+      t += parseInt(line.slice(0, a), 36);
+      var w = b < 0 ? line.slice(a + 1) : line.slice(a + 1, b), word = w === '' ? '' : words[parseInt(w, 36)];
+      var change = [];
+      if (word !== '' && word !== status) change.push('status: ' + (status ? status + ' \u2192 ' : '') + word);
+      if (b >= 0) {
+        var was = described ? '\u201e' + text + '\u201d' : 'bez opisu';
+        described = line.charAt(b + 1) === '=';
+        text = described ? line.slice(b + 2) : '';
+        change.push('opis: ' + (rows.length ? was + ' \u2192 ' : '') + (described ? '\u201e' + text + '\u201d' : 'bez opisu'));
+      }
+      if (word !== '') status = word;
+      rows.push([new Date(t * 1000).toISOString().slice(0, 19).replace('T', ' '), word, described ? text : '',
+                 change.join('; ') || 'bez zmian']);
+    });
+    return rows.reverse();
+  }
+  function show(story, rows) {
+    var box = story.querySelector('.story-box'), shown = rows, page = 0;
+    box.textContent = '';
+    var search = add('p', box), label = add('label', search, 'Szukaj w historii: '), said = add('span', search);
+    var find = add('input', label);
+    find.type = 'search';
+    said.setAttribute('role', 'status');
+    add('p', box, 'Tabela przewija si\u0119 w bok \u2192').className = 'cue';
+    var wide = add('div', box), table = add('table', wide), nav = add('p', box);
+    wide.className = 'wide';
+    wide.tabIndex = 0;
+    wide.setAttribute('role', 'region');
+    wide.setAttribute('aria-label', story.getAttribute('data-name') + ': historia');
+    var newer = add('button', nav, '\u2190 Nowsze'), where = add('span', nav), older = add('button', nav, 'Starsze \u2192');
+    newer.type = older.type = 'button';
+    function draw() {
+      var pages = Math.max(1, Math.ceil(shown.length / SIZE));
+      page = Math.min(page, pages - 1);
+      table.textContent = '';
+      var head = add('tr', table);
+      ['Czas', 'Status', 'Opis', 'Co si\u0119 zmieni\u0142o'].forEach(function (h) { add('th', head, h); });
+      shown.slice(page * SIZE, page * SIZE + SIZE).forEach(function (row) {
+        var tr = add('tr', table);
+        row.slice(0, 4).forEach(function (cell) { add('td', tr, cell); });
+      });
+      said.textContent = shown === rows ? ' Zmian: ' + grouped(rows.length)
+                                        : ' Pasuje: ' + grouped(shown.length) + ' z ' + grouped(rows.length);
+      where.textContent = 'Strona ' + (page + 1) + ' z ' + pages + ' ';
+      newer.disabled = page === 0;
+      older.disabled = page === pages - 1;
+    }
+    newer.onclick = function () { page--; draw(); };
+    older.onclick = function () { page++; draw(); };
+    find.oninput = function () {
+      var q = plumetaFold(find.value.trim());
+      shown = q === '' ? rows : rows.filter(function (row) {
+        return (row[4] || (row[4] = plumetaFold(row.slice(0, 3).join(' ')))).indexOf(q) !== -1;
+      });
+      page = 0;
+      draw();
+    };
+    draw();
+  }
+  window.plumetaStory = function (n, data) {
+    var story = waiting[n];
+    delete waiting[n];
+    if (story) show(story, parse(data));
+  };
+  function open(story) {
+    if (story.querySelector('.story-box')) return;
+    var box = add('div', story, 'Wczytuj\u0119 histori\u0119\u2026'), n = story.getAttribute('data-story');
+    box.className = 'story-box';
+    waiting[n] = story;
+    var file = info.d + '/k' + n + '.js', script = document.createElement('script');
+    script.src = encodeURIComponent(info.d) + '/k' + n + '.js';
+    script.onerror = function () {
+      box.textContent = 'Nie mo\u017cna wczyta\u0107 pliku ' + file + ': musi le\u017ce\u0107 obok strony.';
+    };
+    document.head.appendChild(script);
+  }
+  var stories = document.querySelectorAll('details.story');
+  for (var i = 0; i !== stories.length; i++) {
+    stories[i].addEventListener('toggle', function () { if (this.open) open(this); });
+  }
+  function fromAddress() {
+    var card = /^#c\d+$/.test(location.hash) && document.getElementById(location.hash.slice(1));
+    var story = card && card.querySelector('details.story');
+    if (story) story.open = true;
+  }
+  window.addEventListener('hashchange', fromAddress);
+  fromAddress();
+})();
+</script>
+)JS";
+
 }  // namespace
 
 void Report::CountOnline(Contact& contact, int64_t from, int64_t to) {
@@ -354,6 +469,7 @@ void Report::Add(const LogRecord& record) {
     if (days_.size() > static_cast<std::size_t>(kTimelineDays)) days_.erase(days_.begin());
     Contact& contact = EntryOf(contacts_, key_, record).first;
     AddToSeen(contact.seen, record);
+    if (stories_) stories_->Add(contact.story, record);
     if (record.described && !record.description.empty() && record.description != contact.lastDescription) {
         contact.descriptions.push_back({record.time, record.description});
         if (contact.descriptions.size() > kMaxDescriptions) {
@@ -585,6 +701,15 @@ std::string Report::Html(const RecordFormatter& format) const {
             "\" data-shades=\"" + shadeList +
             "\" data-days=\"" + dayList + "\" data-title=\"" + text("Udział każdej godziny tygodnia w sieci") +
             "\" data-none=\"" + text(" 0 % o każdej godzinie") + "\"></div>\n";
+    // Where the stories are, and the status words their rows count in.
+    const bool stories = stories_ && stories_->problem().empty();
+    if (stories) {
+        html += "<script type=\"application/json\" id=\"stories\">{\"d\":" + JsonInScript(storyLink_) + ",\"w\":[";
+        for (std::size_t w = 0; w < stories_->words().size(); ++w) {
+            html += (w ? "," : "") + JsonInScript(stories_->words()[w]);
+        }
+        html += "]}</script>\n";
+    }
     html += "<p class=\"heat-key\">" + text("Mapa tygodnia (dni w dół, godziny w poprzek): ") +
             "<span class=\"key\"><b class=\"nd\"></b>" + text("poza dziennikiem") + "</span>" +
             "<span class=\"key\"><b class=\"s0\"></b>0 %</span>";
@@ -665,7 +790,13 @@ std::string Report::Html(const RecordFormatter& format) const {
                 html += "<p>" + text("i starszych: ") + Grouped(e.contact->olderDescriptions) + "</p>\n";
             }
         }
-        html += "</div>\n</section>\n";
+        html += "</div>\n";
+        if (stories) {
+            html += "<details class=\"story\" data-story=\"" + std::to_string(e.contact->story.number) +
+                    "\" data-name=\"" + EscapeMarkup(e.name) + "\"><summary>" + text("Cała historia") +
+                    "</summary></details>\n";
+        }
+        html += "</section>\n";
     }
 
     // The last seven days with changes, the newest open.
@@ -707,6 +838,7 @@ std::string Report::Html(const RecordFormatter& format) const {
     html += "</main>\n";
     html += kFilterScript;
     html += kDrawScript;
+    html += kStoryScript;
     html += "</body>\n</html>\n";
     return html;
 }

@@ -1,10 +1,11 @@
-// report: the whole log as one self-contained HTML page (UTF-8, inline CSS
-// and SVG), for people who never open a console: what was read; an index
-// of the contacts (online now or last seen, status, changes), with a filter
-// box that a few lines of inline script show and drive (without script the
-// page is whole); then a card per contact (a week heat map of when it is
-// online, online now or last seen, the number of changes, the descriptions
-// it set), each linking back to the index; the last seven days the log has
+// report: the whole log as one HTML page (UTF-8, inline CSS, SVG and
+// script), for people who never open a console: what was read; an index of
+// the contacts (online now or last seen, status, changes), with a filter
+// box that the page's script shows and drives (without script the page is
+// whole); then a card per contact (a week heat map of when it is online,
+// online now or last seen, the number of changes, its last descriptions,
+// and on opening its whole story from the files beside the page: story.h),
+// each linking back to the index; the last seven days the log has
 // contacts' changes on, as timelines; and the user's own changes.
 //
 // The facts also stand in data-* attributes, for programs and tests:
@@ -38,6 +39,7 @@
 #include "reader/last_seen.h"
 #include "reader/log_reader.h"
 #include "reader/record_format.h"
+#include "reader/story.h"
 #include "reader/timeline.h"
 
 namespace plumeta::reader {
@@ -61,6 +63,14 @@ public:
     void AddToTimelines(const LogRecord& record);
     void FinishTimelines();
 
+    // Each contact's whole history into `stories` (owned by the caller, alive
+    // until Html), which the page finds at `link`, its folder's name as seen
+    // from the page (UTF-8); without, a card lists its last descriptions.
+    void SetStories(StoryFolder* stories, const std::string& link) {
+        stories_ = stories;
+        storyLink_ = link;
+    }
+
     std::string Html(const RecordFormatter& format) const;
     // The day the page is read on: dates on it and the day before read
     // "dziś" and "wczoraj". Unset: every date is written out.
@@ -83,6 +93,7 @@ private:
         std::deque<Described> descriptions;  // oldest first, the newest kept
         uint64_t olderDescriptions = 0;
         std::optional<std::string> lastDescription;
+        Story story;
     };
 
     // Adds [from, to) to the contact's online hours, leaving out what is
@@ -105,6 +116,8 @@ private:
     // they need of that time, handed over by FinishTimelines.
     std::map<Key, LogRecord> beforeTimelines_;
     Key key_;  // scratch for EntryOf
+    StoryFolder* stories_ = nullptr;
+    std::string storyLink_;
 };
 
 }  // namespace plumeta::reader

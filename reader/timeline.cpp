@@ -80,26 +80,6 @@ int64_t X(int64_t second, int64_t length) {
     return int64_t{kLeft} * 100 + (second * 24 * kHourWidth * 100 * 2 + length) / (2 * length);
 }
 
-// A UTF-8 text as a JSON string that can stand inside a <script>: quotes,
-// backslashes and control characters escaped, and "<" too.
-std::string JsonInScript(std::string_view utf8) {
-    std::string json = "\"";
-    for (const char c : utf8) {
-        const unsigned char byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            json += '\\';
-            json += c;
-        } else if (byte < 0x20 || c == '<') {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            json += escaped;
-        } else {
-            json += c;
-        }
-    }
-    return json + "\"";
-}
-
 // A coordinate in hundredths as the shortest decimal: "230", "230.5",
 // "230.44".
 std::string Coordinate(int64_t hundredths) {

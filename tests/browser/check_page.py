@@ -25,6 +25,7 @@ the filter narrows, widens and empties, printed as key=value figures.
 import html.parser
 import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -273,6 +274,68 @@ def check(page_path, browser, failures, dark=True):
         failures.append("%s printed: the filter box is printed" % name)
 
 
+SHOW_LINE = re.compile(r"^(\S+ \S+)  .* \((.*), (\w*)\)(?:  ([^\[]*?))?(?:  \[(.*)\])?$")
+
+
+def story(page_path, reader, browser, failures):
+    """The card with the most changes, opened from the address (#c<n>): its
+    story, page by page, against `plumeta-log show --contact`; its search
+    box; and with the stories' folder gone, a message in its place."""
+    name = os.path.basename(page_path) + " story"
+    url = "file://" + page_path
+    page = Page(browser, 1366, 900)
+    page.open(url)
+    card, ident, network = page.js("(function () { var best = null; document.querySelectorAll('section.contact')"
+                                   ".forEach(function (c) { if (!best || +c.dataset.changes > +best.dataset.changes)"
+                                   " best = c; }); return [best.id, best.dataset.id, best.dataset.network]; })()")
+    page = Page(browser, 1366, 900)  # a fresh one: a fragment alone loads nothing
+    page.open(url + "#" + card)
+    wait = ("new Promise(function (done) { var tries = 0; (function poll() {"
+            " var box = document.querySelector('#%s .story-box');"
+            " if (box && (box.querySelector('td') || /Nie mo/.test(box.textContent)) || ++tries > 50)"
+            " return done(box ? box.textContent.slice(0, 80) : 'no box');"
+            " setTimeout(poll, 100); })(); })" % card)
+    page.js(wait)
+    rows = page.js("(function () { var story = document.querySelector('#%s details.story'), rows = [];"
+                   " var older = story.querySelectorAll('button')[1];"
+                   " for (var guard = 0; guard < 1000; guard++) {"
+                   " story.querySelectorAll('tr').forEach(function (tr) { var td = tr.querySelectorAll('td');"
+                   " if (td.length) rows.push([td[0].textContent, td[1].textContent, td[2].textContent]); });"
+                   " if (older.disabled) break; older.click(); }"
+                   " return rows; })()" % card)
+    log = page_path[:-5] + ".txt"
+    shown = subprocess.run([reader, "show", "--contact", ident, log], capture_output=True, check=True).stdout
+    want = []
+    for line in shown.decode("utf-8").splitlines():
+        m = SHOW_LINE.match(line)
+        if m and m.group(2) == ident and m.group(3) == network:
+            want.append([m.group(1), m.group(4) or "", m.group(5) or ""])
+    want.reverse()
+    if rows != want:
+        failures.append("%s: %s shows %d changes, show --contact %d; first apart: %s" % (
+            name, card, len(rows), len(want), next(([a, b] for a, b in zip(rows, want) if a != b), "-")))
+    if want and want[0][2]:
+        query = want[0][2][:6]
+        said = page.js("(function () { var find = document.querySelector('#%s details.story input');"
+                       " find.value = %s; find.oninput(); return find.closest('p').textContent; })()"
+                       % (card, json.dumps(query)))
+        matching = sum(1 for row in want if fold(query) in fold(" ".join(row)))
+        if ("Pasuje: %d z %d" % (matching, len(want))) not in said:
+            failures.append("%s: searching %r says %r, the story has %d" % (name, query, said, matching))
+    for error in page.errors():
+        failures.append("%s: %s" % (name, error))
+    folder = page_path[:-5] + "-historie"
+    os.rename(folder, folder + ".gone")
+    try:
+        page = Page(browser, 1366, 900)
+        page.open(url + "#" + card)
+        said = page.js(wait)
+        if not said.startswith("Nie mo\u017cna wczyta\u0107 pliku"):
+            failures.append("%s: without its folder the story says %r" % (name, said))
+    finally:
+        os.rename(folder + ".gone", folder)
+
+
 def bench(page_path, browser):
     """The longest key press to next paint, in ms, while narrowing to 111,
     to none, widening back and emptying the box."""
@@ -336,6 +399,8 @@ def main():
                 if only is None or number == only:
                     # The year's page has the others' styles: dark on the two small ones.
                     check(page, browser, failures, dark=number != 1)
+                    if number == 0:
+                        story(page, reader, browser, failures)
         except BrowserError as error:
             print("check_page: %s" % error, file=sys.stderr)
             return 1

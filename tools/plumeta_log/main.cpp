@@ -70,14 +70,16 @@ constexpr char kUsage[] =
     "  timeline   --day YYYY-MM-DD [--out FILE.svg]: that day as an SVG picture\n"
     "  report     [--out FILE.html]: one HTML page of the whole log: an index of\n"
     "             the contacts with a filter box; per contact a week heat map of\n"
-    "             when it is online, online now or last seen, its changes and\n"
-    "             descriptions; the last 7 days with changes as timelines; the\n"
+    "             when it is online, online now or last seen, its changes, last\n"
+    "             descriptions and whole story (files in FILE-historie beside\n"
+    "             the page); the last 7 days with changes as timelines; the\n"
     "             user's own changes\n"
     "\n"
     "plumeta-log FILE... (log files and no command, as when they are dropped on\n"
-    "it) writes their report as NAME.html beside the first file (or in the\n"
-    "temporary folder when that one cannot be written), prints its path and, on\n"
-    "Windows, opens it in the browser unless PLUMETA_LOG_NO_OPEN is set.\n"
+    "it) writes their report as NAME.html and NAME-historie beside the first\n"
+    "file (or in the temporary folder when the folder cannot be made there),\n"
+    "prints its path and, on Windows, opens it in the browser unless\n"
+    "PLUMETA_LOG_NO_OPEN is set.\n"
     "\n"
     "Options:\n"
     "  --year YYYY        the year of each file's last record (default: below)\n"
@@ -415,11 +417,26 @@ int Timeline(const Options& o, RecordFormatter& format, Output& out) {
     return Emit(o, out, timeline.Svg(format), status);
 }
 
-// The report page of o.files into `html`: two passes, the second for the
-// timelines of the log's last days. Answers 1 when a file could not be read.
-int BuildReport(const Options& o, const RecordFormatter& format, std::string& html) {
+// Where a page's stories go: "raport.html" has "raport-historie" beside it.
+std::filesystem::path StoriesBeside(const std::filesystem::path& page) {
+    std::filesystem::path folder = page;
+    folder.replace_extension();
+    return folder += "-historie";
+}
+
+// The report page of o.files into `html`, the contacts' stories into the
+// folder beside `page` (none without a page): two passes, the second for
+// the timelines of the log's last days. Answers 1 when a file could not be
+// read or a story written.
+int BuildReport(const Options& o, const RecordFormatter& format, const std::string& page, std::string& html) {
     plumeta::reader::Report report;
     report.SetToday(plumeta::ToLocalTime(plumeta::SystemClock()));  // "dziś" and "wczoraj" on the page
+    std::optional<plumeta::reader::StoryFolder> stories;
+    if (!page.empty()) {
+        const std::filesystem::path folder = StoriesBeside(std::filesystem::u8path(page));
+        stories.emplace(folder.u8string(), format);
+        report.SetStories(&*stories, folder.filename().u8string());
+    }
     std::vector<std::string> unreadable;
     for (const std::string& file : o.files) {
         const std::string problem = plumeta::reader::ReadLog(
@@ -435,6 +452,7 @@ int BuildReport(const Options& o, const RecordFormatter& format, std::string& ht
         report.AddFile(file, problem);
         if (!problem.empty()) unreadable.push_back(file + ": " + problem);
     }
+    if (stories && !stories->Finish().empty()) unreadable.push_back("plumeta-log: " + stories->problem());
     report.StartTimelines();
     for (const std::string& file : o.files) {
         plumeta::reader::ReadLog(
@@ -452,7 +470,7 @@ int BuildReport(const Options& o, const RecordFormatter& format, std::string& ht
 
 int Report(const Options& o, const RecordFormatter& format, Output& out) {
     std::string html;
-    const int status = BuildReport(o, format, html);
+    const int status = BuildReport(o, format, o.out, html);
     return Emit(o, out, html, status);
 }
 
@@ -469,21 +487,23 @@ int Dropped(const std::vector<std::string>& files, const RecordFormatter& format
     Options o;
     o.command = "report";
     o.files = files;
-    std::string html;
-    const int status = BuildReport(o, format, html);
     const std::filesystem::path first = std::filesystem::u8path(files.front());
     const std::filesystem::path name = std::filesystem::u8path(first.stem().u8string() + ".html");
+    // Beside the first file where its stories' folder can be made there.
+    std::filesystem::path page = first.parent_path() / name;
     std::error_code error;
-    const std::filesystem::path temporary = std::filesystem::temp_directory_path(error);
+    std::filesystem::create_directories(StoriesBeside(page), error);
+    if (error) {
+        const std::filesystem::path temporary = std::filesystem::temp_directory_path(error);
+        if (!error) page = temporary / name;
+    }
+    std::string html;
+    const int status = BuildReport(o, format, page.u8string(), html);
     std::string written;
-    for (const std::filesystem::path& folder : {first.parent_path(), error ? first.parent_path() : temporary}) {
-        const std::string path = (folder / name).u8string();
-        if (WriteWhole(path, html)) {
-            std::error_code unknown;  // then the path as written
-            const std::filesystem::path full = std::filesystem::absolute(std::filesystem::u8path(path), unknown);
-            written = unknown ? path : full.u8string();
-            break;
-        }
+    if (WriteWhole(page.u8string(), html)) {
+        std::error_code unknown;  // then the path as written
+        const std::filesystem::path full = std::filesystem::absolute(page, unknown);
+        written = unknown ? page.u8string() : full.u8string();
     }
     if (written.empty()) {
         const std::string problem = "plumeta-log: cannot write " + name.u8string() + " beside " +

@@ -1,0 +1,73 @@
+// story: each contact's whole history, for the report page to show when a
+// card is opened, however long the log: a file per contact in a folder
+// beside the page, which the page loads as a script (a page opened from the
+// disk may load scripts, not read files).
+//
+// A story's file, k<number>.js, UTF-8 with its byte order mark, is one call:
+//   plumetaStory(NUMBER, "ROWS");
+// ROWS, a change each, oldest first, apart by "\n" (written as that escape):
+//   TIME|WORD            the description as on the row before
+//   TIME|WORD|           no description
+//   TIME|WORD|=TEXT      this description (TEXT may be empty: "[]")
+// TIME: the seconds from the row before (the first row: from 1970-01-01
+// 00:00:00) of the local time as the log writes it, base 36, "-" first when
+// the clock stepped back; WORD: the status word's place in words(), base
+// 36, empty for a change without a status; TEXT as `show` writes it (line
+// breaks as " / "), escaped as AppendScriptText does.
+//
+// Memory: rows wait in their Story until all of them together reach
+// kStoryBuffer, then every story's waiting rows are appended to its file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "reader/log_reader.h"
+#include "reader/record_format.h"
+
+namespace plumeta::reader {
+
+inline constexpr std::size_t kStoryBuffer = std::size_t{12} << 20;
+
+// One contact's story on its way to its file; kept by whoever keeps the
+// contact (the report's table), filled by StoryFolder.
+struct Story {
+    uint32_t number = 0;  // its file's; 0 until its first change
+    std::string waiting;  // rows, UTF-8, not yet in the file
+    bool started = false;  // its file made
+    int64_t second = 0;   // the row before's time, as TIME counts it
+    bool described = false;
+    std::string description;  // the row before's, Windows-1250
+};
+
+class StoryFolder {
+public:
+    // `folder`: where the files go (UTF-8), made when missing, the files of
+    // an earlier report (k<digits>.js) removed from it first.
+    StoryFolder(const std::string& folder, const RecordFormatter& format);
+    // Adds a contact's change to its story (numbering it on the first).
+    void Add(Story& story, const LogRecord& record);
+    // Writes every story's rest and closes it. Answers "" or why a file
+    // could not be written (then the page should not send readers there).
+    std::string Finish();
+    // The status words WORD counts in, UTF-8.
+    const std::vector<std::string>& words() const { return words_; }
+    const std::string& problem() const { return problem_; }
+
+private:
+    void Write(Story& story, const char* tail);
+    void WriteAll(const char* tail);
+
+    std::string folder_;
+    const RecordFormatter& format_;
+    std::vector<Story*> stories_;  // by number - 1; the caller owns them
+    std::size_t waiting_ = 0;      // bytes in every Story::waiting
+    std::vector<std::pair<uint32_t, char>> wordKeys_;  // status and gender of each of words_
+    std::vector<std::string> words_;
+    std::string problem_;
+    std::string scratch_;
+};
+
+}  // namespace plumeta::reader

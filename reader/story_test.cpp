@@ -1,0 +1,79 @@
+#include "reader/story.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "reader/zone_time.h"
+
+namespace plumeta::reader {
+namespace {
+
+std::string Read(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Each row as the page reads it back: the time's step (back too), the word's
+// place, and the description only where it changed: none, "[]", set again,
+// lines and quotes; an earlier report's stories gone, other files kept.
+TEST(Story, RowsHoldEveryChange) {
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "plumeta-story-test";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "k7.js") << "old";
+    std::ofstream(folder / "notes.txt") << "mine";
+    struct Row {
+        const char* id;
+        int hour, minute;
+        int status;  // -1: none
+        const char* description;  // nullptr: none
+    };
+    const Row rows[] = {
+        {"A", 8, 0, 2, nullptr},         {"A", 9, 0, 0x14, "w domu"}, {"B", 9, 1, 2, "x"},
+        {"A", 8, 30, -1, ""},            {"A", 8, 31, 2, "a\nb\"c\\"}, {"A", 8, 32, 2, "a\nb\"c\\"},
+        {"A", 8, 33, 0x14, nullptr},
+    };
+    const Cp1250Converter codepage;
+    const RecordFormatter format(codepage);
+    StoryFolder stories(folder.u8string(), format);
+    Story a, b;
+    for (const Row& row : rows) {
+        LogRecord record;
+        record.time = LocalTime{2026, 11, 1, row.hour, row.minute, 0};
+        record.id = row.id;
+        if (row.status >= 0) record.status = static_cast<uint32_t>(row.status);
+        record.described = row.description != nullptr;
+        if (row.description) record.description = row.description;
+        stories.Add(row.id[0] == 'A' ? a : b, record);
+    }
+    EXPECT_EQ(stories.Finish(), "");
+    EXPECT_EQ(Read(folder / "k1.js"),
+              "\xEF\xBB\xBFplumetaStory(1,\"tntcw0|0\\n2s0|1|=w domu\\n-1e0||=\\n1o|0|=a / b\\\"c\\\\\\n1o|0\\n1o|1|\");\n");
+    EXPECT_EQ(Read(folder / "k2.js"), "\xEF\xBB\xBFplumetaStory(2,\"tntfpo|0|=x\");\n");
+    EXPECT_FALSE(std::filesystem::exists(folder / "k7.js"));
+    EXPECT_EQ(Read(folder / "notes.txt"), "mine");
+    EXPECT_EQ(stories.words(), (std::vector<std::string>{format.StatusWord(2, 0), format.StatusWord(0x14, 0)}));
+    std::filesystem::remove_all(folder);
+}
+
+// A folder that cannot be made: a problem said, nothing written, no crash.
+TEST(Story, FolderThatCannotBeMade) {
+    const std::filesystem::path file = std::filesystem::temp_directory_path() / "plumeta-story-file";
+    std::ofstream(file) << "a file";
+    const Cp1250Converter codepage;
+    const RecordFormatter format(codepage);
+    StoryFolder stories((file / "inner").u8string(), format);
+    Story story;
+    stories.Add(story, LogRecord{});
+    EXPECT_NE(stories.Finish(), "");
+    EXPECT_EQ(story.number, 0u);
+    std::filesystem::remove(file);
+}
+
+}  // namespace
+}  // namespace plumeta::reader
