@@ -187,7 +187,8 @@ constexpr char kStyle[] =
 // is whole. Part of a name, identifier or description, case and Polish
 // letters aside ("lodz" finds "Łódź"): NFD leaves "ł" whole, so it is
 // folded by hand. Each key press changes only the rows and cards whose
-// state changes, a whole card by one attribute, and says how many match.
+// state changes, a whole card by one attribute, and says how many match;
+// the days' timelines keep the rows of the cards shown.
 // No "<" in it: the page's only markup is the reader's own.
 constexpr char kFilterScript[] =
     "<script>\n"
@@ -198,6 +199,7 @@ constexpr char kFilterScript[] =
     "  function fold(s) { return s.toLowerCase().normalize('NFD').replace(/[\\u0300-\\u036f]/g, '')"
     ".replace(/\\u0142/g, 'l'); }\n"
     "  window.plumetaFold = fold;\n"
+    "  window.plumetaShown = function (card) { return shown[card - 1] !== false; };\n"
     "  var keys = [], shown = [];\n"
     "  for (var i = 0; i !== cards.length; i++) {\n"
     "    var about = cards[i].querySelector('.descriptions');\n"
@@ -220,6 +222,7 @@ constexpr char kFilterScript[] =
     "      if (rows[i]) rows[i].hidden = !show;\n"
     "    }\n"
     "    say(n);\n"
+    "    if (window.plumetaPlace) window.plumetaPlace();\n"
     "    cue();\n"
     "  };\n"
     "  say(cards.length);\n"
@@ -292,23 +295,65 @@ constexpr char kDrawScript[] = R"JS(<script>
       el('title', {}, row).textContent = days[day] + ':' + (said || words.getAttribute('data-none'));
     }
   }
+  // A day's rows, drawn once when the day is open: each a <g> for the card
+  // it is, named as the card; placed, and left out where the filter hides
+  // its card, by place(), again on every change of the filter.
   function rows(day) {
     var data = day.querySelector('script.rows'), svg = day.querySelector('svg');
-    if (!data || !svg || day.getAttribute('data-drawn')) return;
-    day.setAttribute('data-drawn', '1');
-    var t = JSON.parse(data.textContent), g = el('g', {}, svg);
-    t.r.forEach(function (row) {
-      var name = el('text', {x: 10, y: row[0] + t.h - 2}, g);
-      name.textContent = row[1];
-      el('title', {}, name).textContent = row[2];
-      row[3].forEach(function (bar) {
-        var rect = el('rect', {x: bar[0] / 100, y: row[0] + 2, width: bar[1] / 100, height: t.h - 2, fill: t.f[bar[2]]},
-                      g);
-        el('title', {}, rect).textContent = row[2] + ': ' + bar[3];
+    if (!data || !svg) return;
+    if (!day.drawn) {
+      var t = JSON.parse(data.textContent), all = el('g', {}, svg), drawn = [];
+      var clock = function (m) { return ('0' + Math.floor(m / 60)).slice(-2) + ':' + ('0' + m % 60).slice(-2); };
+      t.r.forEach(function (row) {
+        var card = document.getElementById('c' + row[0]), g = el('g', {}, all);
+        var full = card ? card.querySelector('h3').firstChild.textContent.slice(0, -1) : '', chars = Array.from(full);
+        var name = el('text', {x: 10, y: t.h - 2}, g);
+        name.textContent = chars.length > t.n ? chars.slice(0, t.n).join('') + '\u2026' : full;
+        el('title', {}, name).textContent = full;
+        for (var b = 1; b < row.length; b += 5) {
+          var kind = t.s[row[b + 2]];
+          var bar = el('rect', {x: row[b] / 100, y: 2, width: row[b + 1] / 100, height: t.h - 2, fill: t.f[kind[0]]}, g);
+          el('title', {}, bar).textContent = full + ': ' + kind[1] + ' ' + clock(row[b + 3]) + '\u2013' + clock(row[b + 4]);
+        }
+        drawn.push([row[0], g]);
       });
+      var n = t.r.length;
+      day.drawn = {t: t, rows: drawn, labels: [], hours: svg.querySelectorAll('text.h'),
+                   end: t.t + (n ? n + Math.floor((n - 1) / t.e) : 0) * t.k};  // where the rows ended as made
+    }
+    place(day);
+  }
+  function place(day) {
+    var d = day.drawn, t = d.t, svg = day.querySelector('svg'), n = 0, y = t.t, labels = 0;
+    d.rows.forEach(function (row) {
+      var show = !window.plumetaShown || window.plumetaShown(row[0]);
+      row[1].style.display = show ? '' : 'none';
+      if (!show) return;
+      if (n && n % t.e === 0) {  // the hours again
+        var again = d.labels[labels] || (d.labels[labels] = el('g', {}, svg));
+        if (!again.firstChild) d.hours.forEach(function (h) { again.appendChild(h.cloneNode(true)); });
+        again.style.display = '';
+        again.setAttribute('transform', 'translate(0,' + (y + t.k - 8 - (t.t - 14)) + ')');
+        labels++;
+        y += t.k;
+      }
+      row[1].setAttribute('transform', 'translate(0,' + y + ')');
+      y += t.k;
+      n++;
     });
+    for (var l = labels; l < d.labels.length; l++) d.labels[l].style.display = 'none';
+    svg.querySelectorAll('line.g').forEach(function (line) { line.setAttribute('y2', y); });
+    svg.querySelector('g.legend').setAttribute('transform', 'translate(0,' + (y - d.end) + ')');
+    var box = svg.getAttribute('viewBox').split(' ');
+    box[3] = +box[3] + y - (d.placed || d.end);
+    d.placed = y;
+    svg.setAttribute('viewBox', box.join(' '));
+    svg.setAttribute('height', box[3]);
   }
   var boxes = document.querySelectorAll('.heat-box'), dayBoxes = document.querySelectorAll('details.day');
+  window.plumetaPlace = function () {
+    for (var p = 0; p !== dayBoxes.length; p++) if (dayBoxes[p].drawn) place(dayBoxes[p]);
+  };
   window.addEventListener('beforeprint', function () {
     for (var i = 0; i !== boxes.length; i++) heat(boxes[i]);
     for (var j = 0; j !== dayBoxes.length; j++) rows(dayBoxes[j]);
@@ -799,13 +844,20 @@ std::string Report::Html(const RecordFormatter& format) const {
         html += "</section>\n";
     }
 
-    // The last seven days with changes, the newest open.
+    // The last seven days with changes, the newest open; their rows name
+    // the cards, for the filter to narrow them.
+    std::map<const Contact*, std::size_t> cards;
+    for (std::size_t i = 0; i < entries.size(); ++i) cards[entries[i].contact] = i + 1;
+    const DayTimeline::CardOf cardOf = [&](const Key& key) {
+        const auto contact = contacts_.find(key);
+        return contact == contacts_.end() ? 0 : cards[&contact->second];
+    };
     html += "<h2>" + text("Ostatnie dni") + "</h2>\n";
     if (timelines_.empty()) html += "<p>" + text("Brak") + "</p>\n";
     for (std::size_t i = 0; i < timelines_.size(); ++i) {
         // The rows as data, drawn by kDrawScript when the day is open.
         std::string rows;
-        std::string svg = timelines_[i].Svg(format, &rows);
+        std::string svg = timelines_[i].Svg(format, &rows, cardOf);
         if (svg.compare(0, 5, "<?xml") == 0) svg.erase(0, svg.find('\n') + 1);
         const LocalTime& day = timelines_[i].day();
         char date[16];

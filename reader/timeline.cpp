@@ -136,17 +136,23 @@ void DayTimeline::Add(const LogRecord& record) {
     }
 }
 
-std::string DayTimeline::Svg(const RecordFormatter& format, std::string* rows) const {
+std::string DayTimeline::Svg(const RecordFormatter& format, std::string* rows, const CardOf& cardOf) const {
     // Rows in Polish alphabetical order, for a picture that reads the same
     // every time.
-    std::vector<std::pair<std::string, const Row*>> drawn;
-    for (const auto& entry : rows_) {
-        if (Drawn(entry.second)) drawn.emplace_back(CollationKey(entry.second.name), &entry.second);
+    struct Drawing {
+        std::string name;
+        const Row* row;
+        const ContactKey* key;
+    };
+    std::vector<Drawing> drawn;
+    for (const auto& [key, row] : rows_) {
+        if (Drawn(row)) drawn.push_back({CollationKey(row.name), &row, &key});
     }
-    std::sort(drawn.begin(), drawn.end(), [](const auto& a, const auto& b) {
-        return a.first != b.first ? a.first < b.first : a.second->name < b.second->name;
+    std::sort(drawn.begin(), drawn.end(), [](const Drawing& a, const Drawing& b) {
+        return a.name != b.name ? a.name < b.name : a.row->name < b.row->name;
     });
-    for (auto& entry : drawn) entry.first = format.Utf8(entry.second->name);
+    for (Drawing& entry : drawn) entry.name = format.Utf8(entry.row->name);
+    std::vector<std::pair<int, std::string>> kinds;  // the rows' data: fill and word of each kind of bar
     const bool endsThatDay = lastRecord_ && SameDay(*lastRecord_, day_);
     const int64_t end = endsThatDay ? std::clamp<int64_t>(lastMoment_ - start_, 0, length_) : length_;
     const int endClock = endsThatDay ? SecondOfDay(*lastRecord_) : kDaySeconds;
@@ -193,22 +199,22 @@ std::string DayTimeline::Svg(const RecordFormatter& format, std::string* rows) c
         for (const auto& [second, hour] : hours) {
             char label[4];
             std::snprintf(label, sizeof label, "%02d", hour);
-            svg += "<text x=\"" + Coordinate(X(second, length_)) + "\" y=\"" + std::to_string(baseline) +
+            svg += std::string(rows ? "<text class=\"h\" x=\"" : "<text x=\"") + Coordinate(X(second, length_)) + "\" y=\"" + std::to_string(baseline) +
                    "\" text-anchor=\"middle\" fill=\"#555555\">" + label + "</text>\n";
         }
     };
     for (const auto& [second, hour] : hours) {
         const std::string x = Coordinate(X(second, length_));
-        svg += "<line x1=\"" + x + "\" y1=\"" + std::to_string(kTop - 8) + "\" x2=\"" + x + "\" y2=\"" + std::to_string(kTop + rowsHeight) +
+        svg += std::string(rows ? "<line class=\"g\" x1=\"" : "<line x1=\"") + x + "\" y1=\"" + std::to_string(kTop - 8) + "\" x2=\"" + x + "\" y2=\"" + std::to_string(kTop + rowsHeight) +
                "\" stroke=\"" + (hour % 6 ? "#e4e4e4" : "#b0b0b0") + "\"/>\n";
     }
     labels(kTop - 14);
 
     int y = kTop;
     std::size_t drawnRows = 0;
-    for (const auto& [name, row] : drawn) {
+    for (const auto& [name, row, key] : drawn) {
         if (drawnRows > 0 && drawnRows % kLabelEvery == 0) {
-            labels(y + kRowHeight - 8);
+            if (!rows) labels(y + kRowHeight - 8);  // else the script's
             y += kRowHeight;
         }
         ++drawnRows;
@@ -217,13 +223,11 @@ std::string DayTimeline::Svg(const RecordFormatter& format, std::string* rows) c
                          [](const Change& a, const Change& b) { return a.second < b.second; });
         if (row->beforeTime) changes.insert(changes.begin(), Change{0, 0, row->before, row->beforeGender});
         if (rows) {
-            *rows += std::string(rows->empty() ? "" : ",") + "[" + std::to_string(y) + "," + JsonInScript(Shortened(name)) +
-                     "," + JsonInScript(name) + ",[";
+            *rows += std::string(rows->empty() ? "[" : ",[") + std::to_string(cardOf(*key));
         } else {
             svg += "<text x=\"10\" y=\"" + std::to_string(y + kBarHeight - 2) + "\">" + EscapeMarkup(Shortened(name)) +
                    "<title>" + EscapeMarkup(name) + "</title></text>\n";
         }
-        bool firstBar = true;
         for (std::size_t i = 0; i < changes.size(); ++i) {
             const int64_t from = changes[i].second;
             const bool last = i + 1 == changes.size();
@@ -234,10 +238,11 @@ std::string DayTimeline::Svg(const RecordFormatter& format, std::string* rows) c
             const std::string word = format.StatusWord(*changes[i].status, changes[i].gender);
             if (rows) {
                 const int64_t x = X(from, length_), width = std::max<int64_t>(X(to, length_) - x, 100);
-                *rows += std::string(firstBar ? "" : ",") + "[" + std::to_string(x) + "," + std::to_string(width) + "," +
-                         std::to_string(category - kCategories) + "," +
-                         JsonInScript(word + " " + Clock(changes[i].clock) + "\xE2\x80\x93" + Clock(toClock)) + "]";
-                firstBar = false;
+                const std::pair<int, std::string> kind(static_cast<int>(category - kCategories), word);
+                const std::size_t k = std::find(kinds.begin(), kinds.end(), kind) - kinds.begin();
+                if (k == kinds.size()) kinds.push_back(kind);
+                *rows += "," + std::to_string(x) + "," + std::to_string(width) + "," + std::to_string(k) + "," +
+                         std::to_string(changes[i].clock / 60) + "," + std::to_string(toClock / 60);
                 continue;
             }
             svg += "<rect x=\"" + Coordinate(X(from, length_)) + "\" y=\"" + std::to_string(y + 2) +
@@ -246,16 +251,24 @@ std::string DayTimeline::Svg(const RecordFormatter& format, std::string* rows) c
                    EscapeMarkup(name) + ": " + word + " " + Clock(changes[i].clock) + "\xE2\x80\x93" + Clock(toClock) +
                    "</title></rect>\n";
         }
-        if (rows) *rows += "]]";
+        if (rows) *rows += "]";
         y += kRowHeight;
     }
     if (rows) {
         std::string fills;
         for (const Category& category : kCategories) fills += (fills.empty() ? "\"" : ",\"") + fill(category) + "\"";
-        *rows = "{\"h\":" + std::to_string(kBarHeight) + ",\"f\":[" + fills + "],\"r\":[" + *rows + "]}";
+        std::string kindList;
+        for (const auto& [fill, word] : kinds) {
+            kindList += (kindList.empty() ? "[" : ",[") + std::to_string(fill) + "," + JsonInScript(word) + "]";
+        }
+        *rows = "{\"h\":" + std::to_string(kBarHeight) + ",\"k\":" + std::to_string(kRowHeight) + ",\"t\":" +
+                std::to_string(kTop) + ",\"e\":" + std::to_string(kLabelEvery) + ",\"n\":" +
+                std::to_string(kMaxNameLength) + ",\"f\":[" + fills + "],\"s\":[" +
+                kindList + "],\"r\":[" + *rows + "]}";
     }
 
     // The legend, in the history's own words.
+    if (rows) svg += "<g class=\"legend\">\n";
     int x = 10;
     for (const Category& category : kCategories) {
         std::string label;
@@ -273,6 +286,7 @@ std::string DayTimeline::Svg(const RecordFormatter& format, std::string* rows) c
            "\" width=\"18\" height=\"12\" fill=\"#ffffff\" stroke=\"#b0b0b0\"/>\n";
     svg += "<text x=\"" + std::to_string(x + 24) + "\" y=\"" + std::to_string(legendTop + 11) + "\">" +
            EscapeMarkup(format.StatusWord(kUnavailable, 'm')) + "</text>\n";
+    if (rows) svg += "</g>\n";
     svg += "</svg>\n";
     return svg;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -27,12 +28,18 @@ public:
     // change, the hours labelled as the clock showed them); a bar from each
     // change to the next one, or to the end of the day or of the log; a
     // legend. Texts converted by `format`. With `rows`, the rows' names and
-    // bars are not drawn but written there as JSON, for a page's script to
-    // draw (a day of a thousand contacts a third of the size):
-    //   {"h": bar height, "f": [fills], "r": [[y, name shown, full name,
-    //    [[x, width (both in hundredths), fill index, title], ...]], ...]}
-    // every "<" as \u003c, so that it can stand in a <script>.
-    std::string Svg(const RecordFormatter& format, std::string* rows = nullptr) const;
+    // bars and the repeated hours are not drawn but written there as JSON,
+    // for a page's script to draw (and to leave rows out of):
+    //   {"h": bar height, "k": row height, "t": the first row's top,
+    //    "e": rows between the hours' labels, "n": a name's characters
+    //    shown (then "…"), "f": [fills],
+    //    "s": [[fill index, status word], ...],
+    //    "r": [[card, x, width, kind (in "s"), from, to, x, ...], ...]}
+    // a row's card by `cardOf`, x and width in hundredths, from and to the
+    // minutes of the day its bar's clock showed; the hours' labels are
+    // class "h", their lines class "g", the legend a <g class="legend">.
+    using CardOf = std::function<std::size_t(const ContactKey&)>;
+    std::string Svg(const RecordFormatter& format, std::string* rows = nullptr, const CardOf& cardOf = {}) const;
     // How many rows the day has.
     std::size_t rows() const;
     // The day, at 00:00:00.

@@ -6,8 +6,8 @@ a year of 300 contacts and a few Polish names (one with a long unbroken
 description), each at 390 px (a phone) and 1366 px wide. On
 each: no console error or exception; the page no wider than the window;
 typing into the filter with key events (accents folded, narrowing, widening,
-emptied, nothing found), the visible index rows and cards and the count it
-says agreeing with the page's own data; every link inside the page reaching
+emptied, nothing found), the visible index rows, cards and open day's rows
+and the count it says agreeing with the page's own data; every link inside the page reaching
 its target, and two of them clicked; every timeline and heat map inside its
 box at 1366 px, and at 390 px each box that scrolls with its cue shown;
 axe-core (WCAG 2.2 A/AA and best practice) finding nothing at 1366 px,
@@ -19,8 +19,9 @@ reasons.
 --page N: the Nth page alone (0 the demo's, 1 the year's, 2 the names').
 --bench: key press to next paint (Event Timing) on the year's page while
 the filter narrows, widens and empties, printed as key=value figures.
---screenshots FOLDER: the demo's page at both widths, and dark, as PNG
-(docs/report.png, report-phone.png, report-dark.png).
+--screenshots FOLDER: the demo's page at both widths, and dark, and a
+card's story, as PNG (docs/report.png, report-phone.png, report-dark.png,
+report-story.png).
 """
 import html.parser
 import json
@@ -79,9 +80,12 @@ class Cards(html.parser.HTMLParser):
         if self._in_about and self.cards:
             self.cards[-1][1] += data
 
-    def matching(self, query):
+    def matches(self, card, query):
         q = fold(query.strip())
-        return sum(1 for find, about in self.cards if q == "" or q in fold(find + " " + about))
+        return q == "" or q in fold(self.cards[card][0] + " " + self.cards[card][1])
+
+    def matching(self, query):
+        return sum(1 for card in range(len(self.cards)) if self.matches(card, query))
 
 
 def make_pages(reader, work):
@@ -125,6 +129,15 @@ def visible(page):
                    " function (e) { return !e.hidden; }).length,"
                    " document.getElementById('found').textContent,"
                    " !document.getElementById('none').hidden]")
+
+
+def day_rows(page):
+    """The open day's rows: the cards they are for (its data), and how many
+    it shows."""
+    return page.js("(function () { var day = document.querySelector('details.day[open]'); if (!day) return [[], 0];"
+                   " return [JSON.parse(day.querySelector('script.rows').textContent).r.map(function (r) {"
+                   " return r[0]; }), Array.prototype.filter.call(day.querySelectorAll('svg > g > g'),"
+                   " function (g) { return g.style.display !== 'none'; }).length]; })()")
 
 
 def too_wide(page):
@@ -195,6 +208,10 @@ def check(page_path, browser, failures, dark=True):
             want = data.matching(query)
             if cards != want or rows != min(want, data.rows):
                 failures.append("%s: %r shows %d cards and %d rows, the data has %d" % (where, query, cards, rows, want))
+            cards_of_rows, shown_rows = day_rows(page)
+            want_rows = sum(1 for card in cards_of_rows if data.matches(card - 1, query))
+            if shown_rows != want_rows:
+                failures.append("%s: %r leaves %d rows in the open day, not %d" % (where, query, shown_rows, want_rows))
             expected_said = "Nic nie znaleziono" if want == 0 else "Pasuje: %d z %d" % (want, len(data.cards))
             if said != expected_said or none != (want == 0):
                 failures.append("%s: %r says %r, not %r" % (where, query, said, expected_said))
@@ -228,12 +245,9 @@ def check(page_path, browser, failures, dark=True):
                         " }, 300); }); })()")
         if drawn:
             failures.append("%s: %s" % (where, drawn))
-        rows = page.js("(function () { var day = document.querySelector('details.day[open]'); if (!day) return '';"
-                       " var want = JSON.parse(day.querySelector('script.rows').textContent).r.length;"
-                       " var got = day.querySelectorAll('svg g text').length;"
-                       " return got === want ? '' : 'the open day shows ' + got + ' rows of ' + want; })()")
-        if rows:
-            failures.append("%s: %s" % (where, rows))
+        cards_of_rows, shown_rows = day_rows(page)
+        if shown_rows != len(cards_of_rows):
+            failures.append("%s: the open day shows %d rows of %d" % (where, shown_rows, len(cards_of_rows)))
         failures.extend("%s: %s" % (where, problem) for problem in boxes(page, width))
         if width >= 1366:
             accessibility(page, where, failures)
@@ -392,6 +406,11 @@ def main():
                               features=[{"name": "prefers-color-scheme", "value": scheme}])
                     page.open("file://" + pages[0])
                     page.screenshot(os.path.join(shots, name))
+                page = Page(browser, 1366, 900)  # a card's story, opened from the address
+                page.open("file://" + pages[0] + "#c1")
+                page.js("new Promise(function (done) { setTimeout(function () {"
+                        " document.getElementById('c1').scrollIntoView(); done(true); }, 500); })")
+                page.screenshot(os.path.join(shots, "report-story.png"), full=False)
                 return 0
             failures = []
             only = int(sys.argv[sys.argv.index("--page") + 1]) if "--page" in sys.argv else None
