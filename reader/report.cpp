@@ -482,6 +482,10 @@ constexpr char kStoryScript[] = R"JS(<script>
 </script>
 )JS";
 
+bool EarlierDay(const LocalTime& a, const LocalTime& b) {
+    return std::tie(a.year, a.month, a.day) < std::tie(b.year, b.month, b.day);
+}
+
 }  // namespace
 
 void Report::CountOnline(Contact& contact, int64_t from, int64_t to) {
@@ -495,6 +499,68 @@ void Report::AddSkipped(const std::string& file, uint64_t line, const std::strin
     if (skippedCount_++ < kMaxSkipped) skipped_.emplace_back(file + ":" + std::to_string(line) + ": ", why);
 }
 
+// Keeps the record for the timelines: their days as they are so far, and
+// each contact's latest record before them (in its Contact).
+void Report::KeepForTimelines(const LogRecord& record, Contact* contact) {
+    if (contact) {
+        days_.insert({record.time.year, record.time.month, record.time.day});
+        if (days_.size() > static_cast<std::size_t>(kTimelineDays)) {
+            days_.erase(days_.begin());
+            // The oldest day moved on: what is kept from before it is now
+            // only a contact's state when the days begin. Mostly the front
+            // (a log's days in order); a record a clock or a spill put among
+            // newer days moves the rest up.
+            const LocalTime oldest = OldestDay();
+            const auto older = [&](const Kept& kept) { return Earlier(kept.record.time, oldest); };
+            const auto leave = [&](const Kept& kept) {
+                keptBytes_ -= sizeof kept + kept.record.name.size() + kept.record.id.size();
+                if (kept.contact) KeepBefore(*kept.contact, kept.record);
+            };
+            for (; keptFrom_ < kept_.size() && older(kept_[keptFrom_]); ++keptFrom_) leave(kept_[keptFrom_]);
+            if (keptFrom_ * 2 > kept_.size()) {  // the room of those left, once they are half
+                kept_.erase(kept_.begin(), kept_.begin() + static_cast<std::ptrdiff_t>(keptFrom_));
+                keptFrom_ = 0;
+            }
+            const auto first = kept_.begin() + static_cast<std::ptrdiff_t>(keptFrom_);
+            auto from = keptInOrder_ ? kept_.end() : std::find_if(first, kept_.end(), older);
+            if (from != kept_.end()) {
+                auto stay = from;
+                for (auto it = from; it != kept_.end(); ++it) {
+                    if (older(*it)) {
+                        leave(*it);
+                    } else {
+                        *stay++ = std::move(*it);
+                    }
+                }
+                kept_.erase(stay, kept_.end());
+                keptInOrder_ = std::is_sorted(first, kept_.end(), [](const Kept& a, const Kept& b) {
+                    return EarlierDay(a.record.time, b.record.time);
+                });
+            }
+        }
+    }
+    if (overflowed_) return;
+    if (!days_.empty() && Earlier(record.time, OldestDay())) {
+        if (contact) KeepBefore(*contact, record);
+        return;
+    }
+    keptInOrder_ = keptInOrder_ && (keptFrom_ == kept_.size() || !EarlierDay(record.time, kept_.back().record.time));
+    kept_.emplace_back();
+    kept_.back().contact = contact;
+    ForTimelines(kept_.back().record, record);
+    keptBytes_ += sizeof(Kept) + record.name.size() + record.id.size();
+    if (keptBytes_ > kMaxKeptBytes) {
+        overflowed_ = true;
+        std::vector<Kept>().swap(kept_);
+        keptFrom_ = 0;
+    }
+}
+
+LocalTime Report::OldestDay() const {
+    const auto [year, month, day] = *days_.begin();
+    return LocalTime{year, month, day, 0, 0, 0};
+}
+
 void Report::Add(const LogRecord& record) {
     ++records_;
     spilled_ += record.spilled;
@@ -503,6 +569,7 @@ void Report::Add(const LogRecord& record) {
     firstMoment_ = std::min(firstMoment_, record.moment);
     lastMoment_ = std::max(lastMoment_, record.moment);
     if (record.kind == RecordKind::Own) {
+        KeepForTimelines(record, nullptr);
         own_.push_back(record);
         if (own_.size() > kMaxOwnChanges) {
             own_.pop_front();
@@ -510,21 +577,31 @@ void Report::Add(const LogRecord& record) {
         }
         return;
     }
-    days_.insert({record.time.year, record.time.month, record.time.day});
-    if (days_.size() > static_cast<std::size_t>(kTimelineDays)) days_.erase(days_.begin());
-    Contact& contact = EntryOf(contacts_, key_, record).first;
+    // The table by a hash first: a log of millions of lines looks its
+    // contact up on every one.
+    lookup_.assign(record.network);
+    lookup_ += '\n';
+    lookup_ += record.id;
+    Contact*& found = index_[lookup_];
+    if (!found) found = &EntryOf(contacts_, key_, record).first;
+    Contact& contact = *found;
+    KeepForTimelines(record, &contact);
     AddToSeen(contact.seen, record);
-    if (stories_) stories_->Add(contact.story, record);
     if (record.described && !record.description.empty() && record.description != contact.lastDescription) {
-        contact.descriptions.push_back({record.time, record.description});
-        if (contact.descriptions.size() > kMaxDescriptions) {
-            contact.descriptions.pop_front();
-            ++contact.olderDescriptions;
-        }
+        // The oldest kept makes room (its text's room reused).
+        Described& slot = contact.descriptions[contact.described++ % kMaxDescriptions];
+        slot.time = record.time;
+        slot.text.assign(record.description);
     }
     // A change without one clears the description: setting the same again is
     // setting it.
-    contact.lastDescription = record.described ? std::optional<std::string>(record.description) : std::nullopt;
+    if (!record.described) {
+        contact.lastDescription.reset();
+    } else if (contact.lastDescription) {
+        contact.lastDescription->assign(record.description);  // its room kept
+    } else {
+        contact.lastDescription = record.description;
+    }
     if (!record.status) return;  // a code without a word tells nothing
     const int64_t now = record.moment;
     const bool online = IsOnline(*record.status);
@@ -539,7 +616,29 @@ void Report::Add(const LogRecord& record) {
     if (online && !contact.onlineFrom) contact.onlineFrom = now;
 }
 
+// What a timeline takes of a record (DayTimeline::Add): not its description.
+void Report::ForTimelines(LogRecord& copy, const LogRecord& record) {
+    copy.kind = record.kind;
+    copy.time = record.time;
+    copy.name = record.name;
+    copy.id = record.id;
+    copy.network = record.network;
+    copy.status = record.status;
+    copy.gender = record.gender;
+    copy.moment = record.moment;
+}
+
+void Report::KeepBefore(Contact& contact, const LogRecord& record) {
+    if (contact.before && Earlier(record.time, contact.before->time)) return;
+    if (!contact.before) contact.before.emplace();
+    ForTimelines(*contact.before, record);
+}
+
 void Report::StartTimelines() {
+    secondPass_ = true;
+    std::vector<Kept>().swap(kept_);
+    keptFrom_ = 0;
+    for (auto& [key, contact] : contacts_) contact.before.reset();
     timelines_.clear();
     for (auto day = days_.rbegin(); day != days_.rend(); ++day) {
         const auto [year, month, dayOfMonth] = *day;
@@ -550,18 +649,31 @@ void Report::StartTimelines() {
 void Report::AddToTimelines(const LogRecord& record) {
     if (timelines_.empty()) return;
     if (record.kind == RecordKind::Contact && Earlier(record.time, timelines_.back().day())) {
-        const auto [latest, added] = EntryOf(beforeTimelines_, key_, record);
-        if (added || !Earlier(record.time, latest.time)) latest = record;
+        const auto contact = contacts_.find({std::string(record.network), record.id});
+        if (contact != contacts_.end()) KeepBefore(contact->second, record);
         return;
     }
     for (DayTimeline& timeline : timelines_) timeline.Add(record);
 }
 
 void Report::FinishTimelines() {
-    for (DayTimeline& timeline : timelines_) {
-        for (const auto& [key, record] : beforeTimelines_) timeline.Add(record);
+    if (!secondPass_) {  // what Add kept is what a second pass would give
+        std::vector<Kept> kept;
+        kept.swap(kept_);
+        const std::size_t from = keptFrom_;
+        std::vector<std::optional<LogRecord>> before;
+        for (auto& [key, contact] : contacts_) before.push_back(std::move(contact.before));
+        StartTimelines();
+        std::size_t i = 0;
+        for (auto& [key, contact] : contacts_) contact.before = std::move(before[i++]);
+        for (std::size_t k = from; k < kept.size(); ++k) AddToTimelines(kept[k].record);
     }
-    beforeTimelines_.clear();
+    for (DayTimeline& timeline : timelines_) {
+        for (auto& [key, contact] : contacts_) {
+            if (contact.before) timeline.Add(*contact.before);
+        }
+    }
+    for (auto& [key, contact] : contacts_) contact.before.reset();
 }
 
 // The Polish of a warning's text (UTF-8), anything after its reason (the
@@ -821,23 +933,24 @@ std::string Report::Html(const RecordFormatter& format) const {
         // contacts stays small; the key is above the cards, once.
         html += "<div class=\"heat-box\"></div>\n";
         html += "</div>\n<div>\n";
-        const std::deque<Described>& described = e.contact->descriptions;
-        if (described.empty()) {
+        const uint64_t described = e.contact->described;
+        if (described == 0) {
             html += "<p>" + text("Bez opisów") + "</p>\n";
         } else {
             html += "<ul class=\"descriptions\">\n";
-            for (auto it = described.rbegin(); it != described.rend(); ++it) {
-                html += "<li>" + when(it->time) + " " +
-                        EscapeMarkup(OneLine(format.Utf8(it->text))) + "</li>\n";
+            for (uint64_t n = described; n > 0 && n + kMaxDescriptions > described; --n) {
+                const Described& it = e.contact->descriptions[(n - 1) % kMaxDescriptions];
+                html += "<li>" + when(it.time) + " " + EscapeMarkup(OneLine(format.Utf8(it.text))) + "</li>\n";
             }
             html += "</ul>\n";
-            if (e.contact->olderDescriptions) {
-                html += "<p>" + text("i starszych: ") + Grouped(e.contact->olderDescriptions) + "</p>\n";
+            if (described > kMaxDescriptions) {
+                html += "<p>" + text("i starszych: ") + Grouped(described - kMaxDescriptions) + "</p>\n";
             }
         }
         html += "</div>\n";
         if (stories) {
-            html += "<details class=\"story\" data-story=\"" + std::to_string(e.contact->story.number) +
+            html += "<details class=\"story\" data-story=\"" +
+                    std::to_string(stories_->NumberOf(seen.last.network, seen.last.id)) +
                     "\" data-name=\"" + EscapeMarkup(e.name) + "\"><summary>" + text("Cała historia") +
                     "</summary></details>\n";
         }

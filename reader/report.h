@@ -33,6 +33,7 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -49,6 +50,7 @@ inline constexpr std::size_t kMaxOwnChanges = 500;
 inline constexpr std::size_t kMaxSkipped = 50;
 inline constexpr int kTimelineDays = 7;
 inline constexpr int kWeekHours = 168;
+inline constexpr std::size_t kMaxKeptBytes = std::size_t{16} << 20;  // the newest days' records, kept
 
 class Report {
 public:
@@ -57,16 +59,20 @@ public:
     void AddSkipped(const std::string& file, uint64_t line, const std::string& why);
     // Every record, in the order of the logs.
     void Add(const LogRecord& record);
-    // The timelines need the log's last days, known after the first pass:
-    // then every record again, through AddToTimelines, and FinishTimelines.
+    // The timelines need the log's last days, known only at the end. Add
+    // keeps the records of the newest days so far (and each contact's latest
+    // before them), so that one pass does, unless those days hold more than
+    // kMaxKeptBytes: then SecondPassNeeded, StartTimelines, every record
+    // again through AddToTimelines, and FinishTimelines.
+    bool SecondPassNeeded() const { return overflowed_; }
     void StartTimelines();
     void AddToTimelines(const LogRecord& record);
     void FinishTimelines();
 
-    // Each contact's whole history into `stories` (owned by the caller, alive
+    // The contacts' stories, written into `stories` by the caller (alive
     // until Html), which the page finds at `link`, its folder's name as seen
     // from the page (UTF-8); without, a card lists its last descriptions.
-    void SetStories(StoryFolder* stories, const std::string& link) {
+    void SetStories(const StoryFolder* stories, const std::string& link) {
         stories_ = stories;
         storyLink_ = link;
     }
@@ -90,10 +96,14 @@ private:
         // and an hour counts online once.
         int64_t countedTo = INT64_MIN;
         std::deque<std::pair<int64_t, int64_t>> recent;  // its sessions of the last kRecentDays, moments
-        std::deque<Described> descriptions;  // oldest first, the newest kept
-        uint64_t olderDescriptions = 0;
+        // The newest kMaxDescriptions, the n-th (from 1) of `described` at
+        // (n - 1) % kMaxDescriptions.
+        std::array<Described, kMaxDescriptions> descriptions;
+        uint64_t described = 0;
         std::optional<std::string> lastDescription;
-        Story story;
+        // Its latest record from before the oldest of the timelines' days:
+        // all they need of that time, handed over by FinishTimelines.
+        std::optional<LogRecord> before;
     };
 
     // Adds [from, to) to the contact's online hours, leaving out what is
@@ -112,11 +122,26 @@ private:
     uint64_t olderOwn_ = 0;
     std::set<std::tuple<int, int, int>> days_;  // the newest kTimelineDays with contacts' changes
     std::vector<DayTimeline> timelines_;  // for those days, the newest first
-    // Each contact's latest record from before the oldest of those days: all
-    // they need of that time, handed over by FinishTimelines.
-    std::map<Key, LogRecord> beforeTimelines_;
+    void KeepForTimelines(const LogRecord& record, Contact* contact);
+    LocalTime OldestDay() const;  // of days_, not empty
+    static void ForTimelines(LogRecord& copy, const LogRecord& record);
+    static void KeepBefore(Contact& contact, const LogRecord& record);
+    // The records on or after the oldest of days_ as it was when they came,
+    // in the order of the logs, while they fit kMaxKeptBytes; with their
+    // contact (null for own ones).
+    struct Kept {
+        Contact* contact;
+        LogRecord record;
+    };
+    std::vector<Kept> kept_;
+    std::size_t keptFrom_ = 0;  // those before it have left
+    std::size_t keptBytes_ = 0;
+    bool keptInOrder_ = true;  // no record of kept_ is of a day before one before it
+    bool overflowed_ = false, secondPass_ = false;
     Key key_;  // scratch for EntryOf
-    StoryFolder* stories_ = nullptr;
+    std::unordered_map<std::string, Contact*> index_;  // contacts_ by "NETWORK\nID"
+    std::string lookup_;  // scratch for index_
+    const StoryFolder* stories_ = nullptr;
     std::string storyLink_;
 };
 

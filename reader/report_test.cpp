@@ -237,5 +237,62 @@ TEST(Report, PageAgreesWithItsData) {
     EXPECT_NE(html.find("<section class=\"contact\" id=\"c2\" data-find=\"A A\""), std::string::npos);
 }
 
+// One pass keeps the newest days' records as it goes; the page it gives is
+// the page of two passes: days that come back after they were left, a
+// clock set back over midnight, own lines among them, contacts online since
+// before the days, and days too full to keep (then the second pass is
+// needed, and taken).
+TEST(Report, OnePassDrawsTheDaysAsTwo) {
+    auto line = [](int day, int hour, const char* id, bool on, std::string description = "") {
+        LogRecord r = Change(day, hour, on ? 64 : 0, id, description);
+        return r;
+    };
+    auto own = [](int day) {
+        LogRecord r = Change(day, 12, 64, "");
+        r.kind = RecordKind::Own;
+        r.name = r.id = "";
+        return r;
+    };
+    std::vector<LogRecord> longDays, cameBack, full;
+    for (int day = 1; day <= 12; ++day) {
+        longDays.push_back(line(day, 8, day % 3 ? "A" : "B", true));
+        longDays.push_back(own(day));
+        longDays.push_back(line(day, 20, "A", false));
+    }
+    longDays.push_back(line(2, 9, "C", true));  // online since long before the days
+    cameBack = longDays;
+    cameBack.push_back(line(3, 23, "B", true));  // a spilled line, days late
+    cameBack.push_back(line(12, 23, "A", true));
+    cameBack.push_back(line(4, 1, "A", false));  // a clock set back over days
+    cameBack.push_back(line(4, 1, "A", true));   // at the same second
+    const std::string longName(1 << 20, 'x');  // kept: its name and identifier
+    for (int i = 0; i < 20; ++i) full.push_back(line(20, i % 24, longName.c_str(), i % 2));
+    const struct {
+        const char* what;
+        const std::vector<LogRecord>& records;
+        bool secondPass;
+    } cases[] = {{"twelve days", longDays, false}, {"days that come back", cameBack, false}, {"full days", full, true}};
+    const Cp1250Converter codepage;
+    const RecordFormatter format(codepage);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Report one, two;
+        for (const LogRecord& r : c.records) one.Add(r), two.Add(r);
+        EXPECT_EQ(one.SecondPassNeeded(), c.secondPass);
+        if (one.SecondPassNeeded()) {
+            one.StartTimelines();
+            for (const LogRecord& r : c.records) one.AddToTimelines(r);
+        }
+        one.FinishTimelines();
+        two.StartTimelines();
+        for (const LogRecord& r : c.records) two.AddToTimelines(r);
+        two.FinishTimelines();
+        const std::string page = one.Html(format);
+        EXPECT_EQ(page, two.Html(format));
+        EXPECT_EQ(Count(page, "<details class=\"day\"") + Count(page, "<details open class=\"day\""),
+                  c.secondPass ? 1u : 7u);
+    }
+}
+
 }  // namespace
 }  // namespace plumeta::reader

@@ -47,6 +47,22 @@ StoryFolder::StoryFolder(const std::string& folder, const RecordFormatter& forma
     if (error) problem_ = "cannot clear the folder " + folder + ": " + error.message();
 }
 
+std::string& StoryFolder::KeyOf(std::string_view network, std::string_view id) const {
+    key_.assign(network);
+    key_ += '\n';
+    key_ += id;
+    return key_;
+}
+
+void StoryFolder::Add(const LogRecord& record) {
+    if (record.kind == RecordKind::Contact) Add(byContact_[KeyOf(record.network, record.id)], record);
+}
+
+uint32_t StoryFolder::NumberOf(std::string_view network, std::string_view id) const {
+    const auto story = byContact_.find(KeyOf(network, id));
+    return story == byContact_.end() ? 0 : story->second.number;
+}
+
 void StoryFolder::Add(Story& story, const LogRecord& record) {
     if (!problem_.empty()) return;
     if (!story.number) {
@@ -56,8 +72,11 @@ void StoryFolder::Add(Story& story, const LogRecord& record) {
     std::string& out = story.waiting;
     const std::size_t before = out.size();
     const LocalTime& t = record.time;
-    const int64_t second =
-        DaysFromCivil(t.year, t.month, t.day) * 86400 + int64_t{t.hour} * 3600 + t.minute * 60 + t.second;
+    if (t.year != day_.year || t.month != day_.month || t.day != day_.day) {  // a log's lines come a day at a time
+        day_ = t;
+        days_ = DaysFromCivil(t.year, t.month, t.day);
+    }
+    const int64_t second = days_ * 86400 + int64_t{t.hour} * 3600 + t.minute * 60 + t.second;
     if (!out.empty() || story.started) out += "\\n";
     AppendBase36(out, second - story.second);
     story.second = second;

@@ -425,9 +425,9 @@ std::filesystem::path StoriesBeside(const std::filesystem::path& page) {
 }
 
 // The report page of o.files into `html`, the contacts' stories into the
-// folder beside `page` (none without a page): two passes, the second for
-// the timelines of the log's last days. Answers 1 when a file could not be
-// read or a story written.
+// folder beside `page` (none without a page): one pass, or two when the
+// log's last days are too full to keep (Report::SecondPassNeeded). Answers
+// 1 when a file could not be read or a story written.
 int BuildReport(const Options& o, const RecordFormatter& format, const std::string& page, std::string& html) {
     plumeta::reader::Report report;
     report.SetToday(plumeta::ToLocalTime(plumeta::SystemClock()));  // "dziś" and "wczoraj" on the page
@@ -438,11 +438,16 @@ int BuildReport(const Options& o, const RecordFormatter& format, const std::stri
         report.SetStories(&*stories, folder.filename().u8string());
     }
     std::vector<std::string> unreadable;
+    // The records are taken in on a thread of their own while the next are
+    // read (the warnings touch none of what Add does).
+    FormatPipeline taking([&](const LogRecord& record, const std::string&) { report.Add(record); });
     for (const std::string& file : o.files) {
         const std::string problem = plumeta::reader::ReadLog(
             file, o.year,
             [&](const LogRecord& record) {
-                if (Passes(o, record)) report.Add(record);
+                if (!Passes(o, record)) return;
+                if (stories) stories->Add(record);  // here, while the other thread takes it in
+                taking.Add(record, file);
             },
             [&](uint64_t line, const std::string& why) {
                 std::fprintf(stderr, "%s:%llu: %s\n", file.c_str(), static_cast<unsigned long long>(line),
@@ -452,15 +457,18 @@ int BuildReport(const Options& o, const RecordFormatter& format, const std::stri
         report.AddFile(file, problem);
         if (!problem.empty()) unreadable.push_back(file + ": " + problem);
     }
+    taking.Finish();
     if (stories && !stories->Finish().empty()) unreadable.push_back("plumeta-log: " + stories->problem());
-    report.StartTimelines();
-    for (const std::string& file : o.files) {
-        plumeta::reader::ReadLog(
-            file, o.year,
-            [&](const LogRecord& record) {
-                if (Passes(o, record)) report.AddToTimelines(record);
-            },
-            [](uint64_t, const std::string&) {});
+    if (report.SecondPassNeeded()) {
+        report.StartTimelines();
+        for (const std::string& file : o.files) {
+            plumeta::reader::ReadLog(
+                file, o.year,
+                [&](const LogRecord& record) {
+                    if (Passes(o, record)) report.AddToTimelines(record);
+                },
+                [](uint64_t, const std::string&) {});
+        }
     }
     report.FinishTimelines();
     html = report.Html(format);
