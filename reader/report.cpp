@@ -184,7 +184,8 @@ constexpr char kStyle[] =
     ".day svg{width:100%}details{break-inside:avoid}table{width:100%}tr{break-inside:avoid}}";
 
 // The filter box: shown by the script alone, so that a page without script
-// is whole. Part of a name, identifier or description, case and Polish
+// is whole (the index whole too, which with script lists the first 100 that
+// match and a button for the rest). Part of a name, identifier or description, case and Polish
 // letters aside ("lodz" finds "Łódź"): NFD leaves "ł" whole, so it is
 // folded by hand. Each key press changes only the rows and cards whose
 // state changes, a whole card by one attribute, and says how many match;
@@ -211,21 +212,34 @@ constexpr char kFilterScript[] =
     "    found.textContent = n === 0 ? 'Nic nie znaleziono' : 'Pasuje: ' + n + ' z ' + cards.length;\n"
     "    none.hidden = n !== 0;\n"
     "  }\n"
-    "  box.oninput = function () {\n"
+    "  // The index lists the first LISTED that match, and a button the rest:\n"
+    "  // a table of a thousand rows takes long to lay out again.\n"
+    "  var LISTED = 100, all = false, listed = [];\n"
+    "  var more = document.createElement('p'), button = document.createElement('button');\n"
+    "  more.id = 'more';\n"
+    "  button.type = 'button';\n"
+    "  more.appendChild(button);\n"
+    "  document.querySelector('.index').parentNode.after(more);\n"
+    "  button.onclick = function () { all = true; filter(); };\n"
+    "  function filter() {\n"
     "    var q = fold(box.value.trim()), n = 0;\n"
     "    for (var i = 0; i !== cards.length; i++) {\n"
     "      var show = q === '' || keys[i].indexOf(q) !== -1;\n"
     "      n += show ? 1 : 0;\n"
+    "      var list = show && (all || n <= LISTED);\n"
+    "      if (rows[i] && list !== listed[i]) rows[i].hidden = !(listed[i] = list);\n"
     "      if (show === shown[i]) continue;\n"
     "      shown[i] = show;\n"
     "      cards[i].hidden = !show;\n"
-    "      if (rows[i]) rows[i].hidden = !show;\n"
     "    }\n"
     "    say(n);\n"
+    "    more.hidden = all || n <= LISTED || rows.length === 0;\n"
+    "    button.textContent = 'Poka\\u017c wszystkie (' + n + ')';\n"
     "    if (window.plumetaPlace) window.plumetaPlace();\n"
-    "    cue();\n"
-    "  };\n"
-    "  say(cards.length);\n"
+    "    requestAnimationFrame(cue);  // with the frame's own layout, not one more\n"
+    "  }\n"
+    "  for (var r = 0; r !== rows.length; r++) listed.push(true);\n"
+    "  box.oninput = function () { all = false; filter(); };\n"
     "  // A cue only where its box does scroll (a closed day's box, unknown, keeps it).\n"
     "  var cues = document.querySelectorAll('.cue');\n"
     "  function cue() {\n"
@@ -234,7 +248,7 @@ constexpr char kFilterScript[] =
     "      cues[c].hidden = scrolled.clientWidth > 0 && scrolled.scrollWidth <= scrolled.clientWidth;\n"
     "    }\n"
     "  }\n"
-    "  cue();\n"
+    "  filter();\n"
     "  window.addEventListener('resize', cue);\n"
     "  document.addEventListener('toggle', cue, true);\n"
     "  // 'dzi\\u015b' and 'wczoraj' where the page is read, on the day it is read.\n"
@@ -318,13 +332,15 @@ constexpr char kDrawScript[] = R"JS(<script>
         drawn.push([row[0], g]);
       });
       var n = t.r.length;
-      day.drawn = {t: t, rows: drawn, labels: [], hours: svg.querySelectorAll('text.h'),
+      day.drawn = {t: t, all: all, rows: drawn, labels: [], hours: svg.querySelectorAll('text.h'),
                    end: t.t + (n ? n + Math.floor((n - 1) / t.e) : 0) * t.k};  // where the rows ended as made
     }
     place(day);
   }
   function place(day) {
+    day.stale = false;
     var d = day.drawn, t = d.t, svg = day.querySelector('svg'), n = 0, y = t.t, labels = 0;
+    d.all.style.display = '';
     d.rows.forEach(function (row) {
       var show = !window.plumetaShown || window.plumetaShown(row[0]);
       row[1].style.display = show ? '' : 'none';
@@ -351,14 +367,32 @@ constexpr char kDrawScript[] = R"JS(<script>
     svg.setAttribute('height', box[3]);
   }
   var boxes = document.querySelectorAll('.heat-box'), dayBoxes = document.querySelectorAll('details.day');
+  // Placed again as the filter changes where a day is in sight, else once
+  // it comes near (a thousand rows are a long layout, for a day no one sees).
+  var inSight = 'IntersectionObserver' in window && new IntersectionObserver(function (seen) {
+    seen.forEach(function (e) {
+      e.target.inSight = e.isIntersecting;
+      if (e.isIntersecting && e.target.stale) place(e.target);
+    });
+  }, {rootMargin: '600px'});
   window.plumetaPlace = function () {
-    for (var p = 0; p !== dayBoxes.length; p++) if (dayBoxes[p].drawn) place(dayBoxes[p]);
+    for (var p = 0; p !== dayBoxes.length; p++) {
+      var day = dayBoxes[p];
+      if (!day.drawn) continue;
+      if (inSight && !day.inSight) {
+        day.stale = true;
+        day.drawn.all.style.display = 'none';  // out of the layout until placed
+      } else {
+        place(day);
+      }
+    }
   };
   window.addEventListener('beforeprint', function () {
     for (var i = 0; i !== boxes.length; i++) heat(boxes[i]);
-    for (var j = 0; j !== dayBoxes.length; j++) rows(dayBoxes[j]);
+    for (var j = 0; j !== dayBoxes.length; j++) rows(dayBoxes[j]);  // and places each
   });
   for (var d = 0; d !== dayBoxes.length; d++) {
+    if (inSight) inSight.observe(dayBoxes[d]);
     if (dayBoxes[d].open) rows(dayBoxes[d]);
     dayBoxes[d].addEventListener('toggle', function () { if (this.open) rows(this); });
   }
