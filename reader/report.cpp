@@ -545,10 +545,10 @@ void Report::KeepForTimelines(const LogRecord& record, Contact* contact) {
             // (a log's days in order); a record a clock or a spill put among
             // newer days moves the rest up.
             const LocalTime oldest = OldestDay();
-            const auto older = [&](const Kept& kept) { return Earlier(kept.record.time, oldest); };
+            const auto older = [&](const Kept& kept) { return Earlier(kept.time, oldest); };
             const auto leave = [&](const Kept& kept) {
-                keptBytes_ -= sizeof kept + kept.record.name.size() + kept.record.id.size();
-                if (kept.contact) KeepBefore(*kept.contact, kept.record);
+                keptBytes_ -= sizeof kept + kept.name.size();
+                if (kept.contact) KeepBefore(*kept.contact, kept);
             };
             for (; keptFrom_ < kept_.size() && older(kept_[keptFrom_]); ++keptFrom_) leave(kept_[keptFrom_]);
             if (keptFrom_ * 2 > kept_.size()) {  // the room of those left, once they are half
@@ -568,21 +568,20 @@ void Report::KeepForTimelines(const LogRecord& record, Contact* contact) {
                 }
                 kept_.erase(stay, kept_.end());
                 keptInOrder_ = std::is_sorted(first, kept_.end(), [](const Kept& a, const Kept& b) {
-                    return EarlierDay(a.record.time, b.record.time);
+                    return EarlierDay(a.time, b.time);
                 });
             }
         }
     }
     if (overflowed_) return;
     if (!days_.empty() && Earlier(record.time, OldestDay())) {
-        if (contact) KeepBefore(*contact, record);
+        if (contact) KeepBefore(*contact, Kept{contact, record.time, record.moment, record.status, record.gender, {}},
+                                &record.name);
         return;
     }
-    keptInOrder_ = keptInOrder_ && (keptFrom_ == kept_.size() || !EarlierDay(record.time, kept_.back().record.time));
-    kept_.emplace_back();
-    kept_.back().contact = contact;
-    ForTimelines(kept_.back().record, record);
-    keptBytes_ += sizeof(Kept) + record.name.size() + record.id.size();
+    keptInOrder_ = keptInOrder_ && (keptFrom_ == kept_.size() || !EarlierDay(record.time, kept_.back().time));
+    kept_.push_back({contact, record.time, record.moment, record.status, record.gender, record.name});
+    keptBytes_ += sizeof(Kept) + record.name.size();
     if (keptBytes_ > kMaxKeptBytes) {
         overflowed_ = true;
         std::vector<Kept>().swap(kept_);
@@ -650,22 +649,35 @@ void Report::Add(const LogRecord& record) {
     if (online && !contact.onlineFrom) contact.onlineFrom = now;
 }
 
-// What a timeline takes of a record (DayTimeline::Add): not its description.
-void Report::ForTimelines(LogRecord& copy, const LogRecord& record) {
-    copy.kind = record.kind;
-    copy.time = record.time;
-    copy.name = record.name;
-    copy.id = record.id;
-    copy.network = record.network;
-    copy.status = record.status;
-    copy.gender = record.gender;
-    copy.moment = record.moment;
+// A kept record as a timeline takes it (DayTimeline::Add): its contact's
+// identifier and network from the contact's entry.
+LogRecord Report::Record(const Kept& kept) {
+    LogRecord record;
+    record.kind = kept.contact ? RecordKind::Contact : RecordKind::Own;
+    record.time = kept.time;
+    record.moment = kept.moment;
+    record.status = kept.status;
+    record.gender = kept.gender;
+    record.name = kept.name;
+    if (kept.contact) {
+        record.id = kept.contact->seen.last.id;
+        record.network = kept.contact->seen.last.network;
+    }
+    return record;
 }
 
-void Report::KeepBefore(Contact& contact, const LogRecord& record) {
-    if (contact.before && Earlier(record.time, contact.before->time)) return;
+// The contact's latest record before the timelines' days so far; `name`,
+// when given, in place of the kept one's.
+void Report::KeepBefore(Contact& contact, const Kept& kept, const std::string* name) {
+    if (contact.before && Earlier(kept.time, contact.before->time)) return;
     if (!contact.before) contact.before.emplace();
-    ForTimelines(*contact.before, record);
+    Kept& latest = *contact.before;
+    latest.time = kept.time;
+    latest.moment = kept.moment;
+    latest.status = kept.status;
+    latest.gender = kept.gender;
+    latest.name = name ? *name : kept.name;
+    latest.contact = &contact;
 }
 
 void Report::StartTimelines() {
@@ -684,7 +696,10 @@ void Report::AddToTimelines(const LogRecord& record) {
     if (timelines_.empty()) return;
     if (record.kind == RecordKind::Contact && Earlier(record.time, timelines_.back().day())) {
         const auto contact = contacts_.find({std::string(record.network), record.id});
-        if (contact != contacts_.end()) KeepBefore(contact->second, record);
+        if (contact != contacts_.end()) {
+            KeepBefore(contact->second, Kept{nullptr, record.time, record.moment, record.status, record.gender, {}},
+                       &record.name);
+        }
         return;
     }
     for (DayTimeline& timeline : timelines_) timeline.Add(record);
@@ -695,16 +710,16 @@ void Report::FinishTimelines() {
         std::vector<Kept> kept;
         kept.swap(kept_);
         const std::size_t from = keptFrom_;
-        std::vector<std::optional<LogRecord>> before;
+        std::vector<std::optional<Kept>> before;
         for (auto& [key, contact] : contacts_) before.push_back(std::move(contact.before));
         StartTimelines();
         std::size_t i = 0;
         for (auto& [key, contact] : contacts_) contact.before = std::move(before[i++]);
-        for (std::size_t k = from; k < kept.size(); ++k) AddToTimelines(kept[k].record);
+        for (std::size_t k = from; k < kept.size(); ++k) AddToTimelines(Record(kept[k]));
     }
     for (DayTimeline& timeline : timelines_) {
         for (auto& [key, contact] : contacts_) {
-            if (contact.before) timeline.Add(*contact.before);
+            if (contact.before) timeline.Add(Record(*contact.before));
         }
     }
     for (auto& [key, contact] : contacts_) contact.before.reset();

@@ -50,7 +50,7 @@ inline constexpr std::size_t kMaxOwnChanges = 500;
 inline constexpr std::size_t kMaxSkipped = 50;
 inline constexpr int kTimelineDays = 7;
 inline constexpr int kWeekHours = 168;
-inline constexpr std::size_t kMaxKeptBytes = std::size_t{16} << 20;  // the newest days' records, kept
+inline constexpr std::size_t kMaxKeptBytes = std::size_t{8} << 20;  // the newest days' records, kept
 
 class Report {
 public:
@@ -88,6 +88,17 @@ private:
         LocalTime time;
         std::string text;  // Windows-1250
     };
+    struct Contact;
+    // What a timeline takes of a record (DayTimeline::Add), kept: with its
+    // contact (null for an own one), whose entry has its identifier.
+    struct Kept {
+        Contact* contact;
+        LocalTime time;
+        int64_t moment;
+        std::optional<uint32_t> status;
+        char gender;
+        std::string name;
+    };
     struct Contact {
         ContactSeen seen;
         std::array<uint32_t, kWeekHours> onlineSeconds{};  // by hour of the week
@@ -103,7 +114,7 @@ private:
         std::optional<std::string> lastDescription;
         // Its latest record from before the oldest of the timelines' days:
         // all they need of that time, handed over by FinishTimelines.
-        std::optional<LogRecord> before;
+        std::optional<Kept> before;
     };
 
     // Adds [from, to) to the contact's online hours, leaving out what is
@@ -124,15 +135,10 @@ private:
     std::vector<DayTimeline> timelines_;  // for those days, the newest first
     void KeepForTimelines(const LogRecord& record, Contact* contact);
     LocalTime OldestDay() const;  // of days_, not empty
-    static void ForTimelines(LogRecord& copy, const LogRecord& record);
-    static void KeepBefore(Contact& contact, const LogRecord& record);
+    static LogRecord Record(const Kept& kept);
+    static void KeepBefore(Contact& contact, const Kept& kept, const std::string* name = nullptr);
     // The records on or after the oldest of days_ as it was when they came,
-    // in the order of the logs, while they fit kMaxKeptBytes; with their
-    // contact (null for own ones).
-    struct Kept {
-        Contact* contact;
-        LogRecord record;
-    };
+    // in the order of the logs, while they fit kMaxKeptBytes.
     std::vector<Kept> kept_;
     std::size_t keptFrom_ = 0;  // those before it have left
     std::size_t keptBytes_ = 0;

@@ -33,7 +33,7 @@
 
 namespace plumeta::reader {
 
-inline constexpr std::size_t kStoryBuffer = std::size_t{12} << 20;
+inline constexpr std::size_t kStoryBuffer = std::size_t{8} << 20;
 
 // One contact's story on its way to its file.
 struct Story {
