@@ -580,6 +580,9 @@ void Report::KeepForTimelines(const LogRecord& record, Contact* contact) {
         return;
     }
     keptInOrder_ = keptInOrder_ && (keptFrom_ == kept_.size() || !EarlierDay(record.time, kept_.back().time));
+    // Room for as many as may be kept, once: memory is taken only as it is
+    // filled, and a vector that doubles would hold twice at its peak.
+    if (kept_.capacity() == 0) kept_.reserve(kMaxKeptBytes / sizeof(Kept));
     kept_.push_back({contact, record.time, record.moment, record.status, record.gender, record.name});
     keptBytes_ += sizeof(Kept) + record.name.size();
     if (keptBytes_ > kMaxKeptBytes) {
@@ -620,6 +623,7 @@ void Report::Add(const LogRecord& record) {
     Contact& contact = *found;
     KeepForTimelines(record, &contact);
     AddToSeen(contact.seen, record);
+    if (stories_) stories_->Add(contact.story, record);
     if (record.described && !record.description.empty() && record.description != contact.lastDescription) {
         // The oldest kept makes room (its text's room reused).
         Described& slot = contact.descriptions[contact.described++ % kMaxDescriptions];
@@ -998,8 +1002,7 @@ std::string Report::Html(const RecordFormatter& format) const {
         }
         html += "</div>\n";
         if (stories) {
-            html += "<details class=\"story\" data-story=\"" +
-                    std::to_string(stories_->NumberOf(seen.last.network, seen.last.id)) +
+            html += "<details class=\"story\" data-story=\"" + std::to_string(e.contact->story.number) +
                     "\" data-name=\"" + EscapeMarkup(e.name) + "\"><summary>" + text("Cała historia") +
                     "</summary></details>\n";
         }

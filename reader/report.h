@@ -50,7 +50,7 @@ inline constexpr std::size_t kMaxOwnChanges = 500;
 inline constexpr std::size_t kMaxSkipped = 50;
 inline constexpr int kTimelineDays = 7;
 inline constexpr int kWeekHours = 168;
-inline constexpr std::size_t kMaxKeptBytes = std::size_t{8} << 20;  // the newest days' records, kept
+inline constexpr std::size_t kMaxKeptBytes = std::size_t{6} << 20;  // the newest days' records, kept
 
 class Report {
 public:
@@ -69,10 +69,10 @@ public:
     void AddToTimelines(const LogRecord& record);
     void FinishTimelines();
 
-    // The contacts' stories, written into `stories` by the caller (alive
-    // until Html), which the page finds at `link`, its folder's name as seen
-    // from the page (UTF-8); without, a card lists its last descriptions.
-    void SetStories(const StoryFolder* stories, const std::string& link) {
+    // Each contact's whole history into `stories` (the caller's, alive until
+    // Html), which the page finds at `link`, its folder's name as seen from
+    // the page (UTF-8); without, a card lists its last descriptions.
+    void SetStories(StoryFolder* stories, const std::string& link) {
         stories_ = stories;
         storyLink_ = link;
     }
@@ -115,6 +115,7 @@ private:
         // Its latest record from before the oldest of the timelines' days:
         // all they need of that time, handed over by FinishTimelines.
         std::optional<Kept> before;
+        Story story;
     };
 
     // Adds [from, to) to the contact's online hours, leaving out what is
@@ -147,7 +148,7 @@ private:
     Key key_;  // scratch for EntryOf
     std::unordered_map<std::string, Contact*> index_;  // contacts_ by "NETWORK\nID"
     std::string lookup_;  // scratch for index_
-    const StoryFolder* stories_ = nullptr;
+    StoryFolder* stories_ = nullptr;
     std::string storyLink_;
 };
 

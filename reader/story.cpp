@@ -47,22 +47,6 @@ StoryFolder::StoryFolder(const std::string& folder, const RecordFormatter& forma
     if (error) problem_ = "cannot clear the folder " + folder + ": " + error.message();
 }
 
-std::string& StoryFolder::KeyOf(std::string_view network, std::string_view id) const {
-    key_.assign(network);
-    key_ += '\n';
-    key_ += id;
-    return key_;
-}
-
-void StoryFolder::Add(const LogRecord& record) {
-    if (record.kind == RecordKind::Contact) Add(byContact_[KeyOf(record.network, record.id)], record);
-}
-
-uint32_t StoryFolder::NumberOf(std::string_view network, std::string_view id) const {
-    const auto story = byContact_.find(KeyOf(network, id));
-    return story == byContact_.end() ? 0 : story->second.number;
-}
-
 void StoryFolder::Add(Story& story, const LogRecord& record) {
     if (!problem_.empty()) return;
     if (!story.number) {

@@ -17,14 +17,10 @@
 //
 // Memory: rows wait in their Story until all of them together reach
 // kStoryBuffer, then every story's waiting rows are appended to its file.
-// Whoever reads the log can add to the stories on its own thread while the
-// report takes the records on another (they share nothing).
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -33,9 +29,10 @@
 
 namespace plumeta::reader {
 
-inline constexpr std::size_t kStoryBuffer = std::size_t{8} << 20;
+inline constexpr std::size_t kStoryBuffer = std::size_t{6} << 20;
 
-// One contact's story on its way to its file.
+// One contact's story on its way to its file; kept by whoever keeps the
+// contact (the report's table), filled by StoryFolder.
 struct Story {
     uint32_t number = 0;  // its file's; 0 until its first change
     std::string waiting;  // rows, UTF-8, not yet in the file
@@ -51,9 +48,7 @@ public:
     // an earlier report (k<digits>.js) removed from it first.
     StoryFolder(const std::string& folder, const RecordFormatter& format);
     // Adds a contact's change to its story (numbering it on the first).
-    void Add(const LogRecord& record);
-    // The number of a contact's story, 0 when it has none.
-    uint32_t NumberOf(std::string_view network, std::string_view id) const;
+    void Add(Story& story, const LogRecord& record);
     // Writes every story's rest and closes it. Answers "" or why a file
     // could not be written (then the page should not send readers there).
     std::string Finish();
@@ -62,16 +57,12 @@ public:
     const std::string& problem() const { return problem_; }
 
 private:
-    void Add(Story& story, const LogRecord& record);
     void Write(Story& story, const char* tail);
     void WriteAll(const char* tail);
-    std::string& KeyOf(std::string_view network, std::string_view id) const;
 
     std::string folder_;
     const RecordFormatter& format_;
-    std::unordered_map<std::string, Story> byContact_;  // by "NETWORK\nID"
-    std::vector<Story*> stories_;  // by number - 1
-    mutable std::string key_;      // scratch for KeyOf
+    std::vector<Story*> stories_;  // by number - 1; the caller owns them
     std::size_t waiting_ = 0;      // bytes in every Story::waiting
     std::vector<std::pair<uint32_t, char>> wordKeys_;  // status and gender of each of words_
     std::vector<std::string> words_;

@@ -41,6 +41,7 @@ TEST(Story, RowsHoldEveryChange) {
     const Cp1250Converter codepage;
     const RecordFormatter format(codepage);
     StoryFolder stories(folder.u8string(), format);
+    Story a, b;
     for (const Row& row : rows) {
         LogRecord record;
         record.time = LocalTime{2026, 11, 1, row.hour, row.minute, 0};
@@ -48,13 +49,13 @@ TEST(Story, RowsHoldEveryChange) {
         if (row.status >= 0) record.status = static_cast<uint32_t>(row.status);
         record.described = row.description != nullptr;
         if (row.description) record.description = row.description;
-        stories.Add(record);
+        stories.Add(row.id[0] == 'A' ? a : b, record);
     }
     EXPECT_EQ(stories.Finish(), "");
     EXPECT_EQ(Read(folder / "k1.js"),
               "\xEF\xBB\xBFplumetaStory(1,\"tntcw0|0\\n2s0|1|=w domu\\n-1e0||=\\n1o|0|=a / b\\\"c\\\\\\n1o|0\\n1o|1|\");\n");
     EXPECT_EQ(Read(folder / "k2.js"), "\xEF\xBB\xBFplumetaStory(2,\"tntfpo|0|=x\");\n");
-    EXPECT_EQ(stories.NumberOf("", "B"), 2u);
+    EXPECT_EQ(b.number, 2u);
     EXPECT_FALSE(std::filesystem::exists(folder / "k7.js"));
     EXPECT_EQ(Read(folder / "notes.txt"), "mine");
     EXPECT_EQ(stories.words(), (std::vector<std::string>{format.StatusWord(2, 0), format.StatusWord(0x14, 0)}));
@@ -68,9 +69,10 @@ TEST(Story, FolderThatCannotBeMade) {
     const Cp1250Converter codepage;
     const RecordFormatter format(codepage);
     StoryFolder stories((file / "inner").u8string(), format);
-    stories.Add(LogRecord{});
+    Story story;
+    stories.Add(story, LogRecord{});
     EXPECT_NE(stories.Finish(), "");
-    EXPECT_EQ(stories.NumberOf("", ""), 0u);
+    EXPECT_EQ(story.number, 0u);
     std::filesystem::remove(file);
 }
 

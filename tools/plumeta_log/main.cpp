@@ -445,9 +445,7 @@ int BuildReport(const Options& o, const RecordFormatter& format, const std::stri
         const std::string problem = plumeta::reader::ReadLog(
             file, o.year,
             [&](const LogRecord& record) {
-                if (!Passes(o, record)) return;
-                if (stories) stories->Add(record);  // here, while the other thread takes it in
-                taking.Add(record, file);
+                if (Passes(o, record)) taking.Add(record, file);
             },
             [&](uint64_t line, const std::string& why) {
                 std::fprintf(stderr, "%s:%llu: %s\n", file.c_str(), static_cast<unsigned long long>(line),
