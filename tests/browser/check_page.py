@@ -3,18 +3,22 @@
 
 The report page as a person uses it, in headless Chromium: the demo's day,
 a year of 300 contacts and a few Polish names (one with a long unbroken
-description), each at 390 px (a phone) and 1366 px wide. On
-each: no console error or exception; the page no wider than the window;
-typing into the filter with key events (accents folded, narrowing, widening,
-emptied, nothing found), the visible index rows, cards and open day's rows
-and the count it says agreeing with the page's own data; every link inside the page reaching
-its target, and two of them clicked; every timeline and heat map inside its
-box at 1366 px, and at 390 px each box that scrolls with its cue shown;
-axe-core (WCAG 2.2 A/AA and best practice) finding nothing at 1366 px,
-and no contrast fault in the dark scheme (the demo's and the names' pages);
-then with scripts off, the page whole, the box hidden and the dates written
-out; and printed on A4: no element wider than the paper. Exits 1 with the
-reasons.
+description), each at 390 px (a phone) and 1366 px wide. On each: no
+console error or exception; the page no wider than the window; typing into
+the filter with key events (accents folded, narrowing, widening, emptied,
+nothing found), the visible index rows (the first 100, then the rest by its
+button), cards and open day's rows and the count it says agreeing with the
+page's own data; every link inside the page reaching its target, and two of
+them clicked; every timeline and heat map inside its box at 1366 px, and at
+390 px each box that scrolls with its cue shown; axe-core (WCAG 2.2 A/AA and
+best practice) finding nothing at 1366 px; then with scripts off, the page
+whole, the box hidden and the dates written out; printed on A4, no element
+wider than the paper. On the demo's and the names' pages also no contrast
+fault in the dark scheme, and as a PDF as many A4 pages as the printed
+height fills (at most twice, for what goes whole to the next page); on the
+demo's, a card's story opened from the address against `plumeta-log show
+--contact`, its search box, axe-core on it, and its message when the
+stories' folder is gone. Exits 1 with the reasons.
 
 --page N: the Nth page alone (0 the demo's, 1 the year's, 2 the names').
 --bench [PAGE]: the load (navigation to its load event) and key press to
@@ -25,6 +29,7 @@ key=value figures.
 card's story, as PNG (docs/report.png, report-phone.png, report-dark.png,
 report-story.png).
 """
+import base64
 import html.parser
 import json
 import os
@@ -191,7 +196,7 @@ def boxes(page, width):
                    " box.getAttribute('aria-label') + ' scrolls without a cue' : ''; }).filter(String)")
 
 
-def check(page_path, browser, failures, dark=True):
+def check(page_path, browser, failures, small=True):
     data = Cards()
     with open(page_path, encoding="utf-8") as source:
         data.feed(source.read())
@@ -282,7 +287,7 @@ def check(page_path, browser, failures, dark=True):
         if said:
             failures.append("%s without script: %d dates relative to when the page was made" % (where, said))
     # Dark: every text at AA contrast (axe-core's colour-contrast rule).
-    if dark:
+    if small:
         scheme = Page(browser, 1366, 900)
         scheme.call("Emulation.setEmulatedMedia", features=[{"name": "prefers-color-scheme", "value": "dark"}])
         scheme.open(url)
@@ -298,6 +303,18 @@ def check(page_path, browser, failures, dark=True):
         failures.append("%s printed: %d px on a page 718 px wide" % (name, wide))
     if paper.js("getComputedStyle(document.getElementById('search')).display") != "none":
         failures.append("%s printed: the filter box is printed" % name)
+    # As a PDF on A4 (Chromium's margins leave 718 by 1046 px): as many pages
+    # as its height fills, and at most twice that for the cards and days
+    # that go whole to the next page. The small pages: the year's takes
+    # Chromium minutes, and its cards are made as theirs.
+    if not small:
+        return
+    filled = -(-paper.js("window.dispatchEvent(new Event('beforeprint')); document.documentElement.scrollHeight")
+               // 1046)
+    pdf = base64.b64decode(paper.call("Page.printToPDF", paperWidth=8.27, paperHeight=11.69, printBackground=True)["data"])
+    pages = len(re.findall(rb"/Type\s*/Page\b", pdf))
+    if not filled <= pages <= 2 * filled:
+        failures.append("%s printed: %d PDF pages for %d pages of height" % (name, pages, filled))
 
 
 SHOW_LINE = re.compile(r"^(\S+ \S+)  .* \((.*), (\w*)\)(?:  ([^\[]*?))?(?:  \[(.*)\])?$")
@@ -348,6 +365,7 @@ def story(page_path, reader, browser, failures):
         matching = sum(1 for row in want if fold(query) in fold(" ".join(row)))
         if ("Pasuje: %d z %d" % (matching, len(want))) not in said:
             failures.append("%s: searching %r says %r, the story has %d" % (name, query, said, matching))
+    accessibility(page, name, failures)
     for error in page.errors():
         failures.append("%s: %s" % (name, error))
     folder = page_path[:-5] + "-historie"
@@ -431,8 +449,8 @@ def main():
             only = int(sys.argv[sys.argv.index("--page") + 1]) if "--page" in sys.argv else None
             for number, page in enumerate(pages):
                 if only is None or number == only:
-                    # The year's page has the others' styles: dark on the two small ones.
-                    check(page, browser, failures, dark=number != 1)
+                    # The year's page has the others' styles: dark and PDF on the two small ones.
+                    check(page, browser, failures, small=number != 1)
                     if number == 0:
                         story(page, reader, browser, failures)
         except BrowserError as error:
