@@ -20,9 +20,11 @@
 // log's last record. A clock set back makes such spans overlap: each moment
 // counts once.
 //
-// Memory stays bounded however long the log: per contact, its counts and its
-// newest kMaxDescriptions descriptions; the newest kMaxOwnChanges own
-// changes; the first kMaxSkipped skipped lines.
+// Memory stays bounded however long the log: per contact, its counts, its
+// newest kMaxDescriptions descriptions and its story's waiting rows (all
+// stories' within kStoryBuffer); the newest kMaxOwnChanges own changes; the
+// first kMaxSkipped skipped lines; the newest days' records within
+// kMaxKeptBytes.
 #pragma once
 
 #include <array>
