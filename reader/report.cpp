@@ -184,12 +184,13 @@ constexpr char kStyle[] =
     ".day svg{width:100%}details{break-inside:avoid}table{width:100%}tr{break-inside:avoid}}";
 
 // The filter box: shown by the script alone, so that a page without script
-// is whole (the index whole too, which with script lists the first 100 that
-// match and a button for the rest). Part of a name, identifier or description, case and Polish
-// letters aside ("lodz" finds "Łódź"): NFD leaves "ł" whole, so it is
-// folded by hand. Each key press changes only the rows and cards whose
-// state changes, a whole card by one attribute, and says how many match;
-// the days' timelines keep the rows of the cards shown.
+// is whole (the index too, which with script lists the first 50 that match
+// and a button for the rest). Part of a name, identifier or description,
+// case and Polish letters aside ("lodz" finds "Łódź"): NFD leaves "ł" whole,
+// so it is folded by hand. Each key press changes only the rows and cards
+// whose state changes, a whole card by one attribute, and says how many
+// match; the cards below an index that fills the window follow just after
+// the paint; the days' timelines keep the rows of the cards shown.
 // No "<" in it: the page's only markup is the reader's own.
 constexpr char kFilterScript[] =
     "<script>\n"
@@ -214,30 +215,44 @@ constexpr char kFilterScript[] =
     "  }\n"
     "  // The index lists the first LISTED that match, and a button the rest:\n"
     "  // a table of a thousand rows takes long to lay out again.\n"
-    "  var LISTED = 100, all = false, listed = [];\n"
+    "  var LISTED = 50, all = false, listed = [];\n"
     "  var more = document.createElement('p'), button = document.createElement('button');\n"
     "  more.id = 'more';\n"
     "  button.type = 'button';\n"
     "  more.appendChild(button);\n"
     "  document.querySelector('.index').parentNode.after(more);\n"
     "  button.onclick = function () { all = true; filter(); };\n"
-    "  function filter() {\n"
-    "    var q = fold(box.value.trim()), n = 0, changed = false;\n"
+    "  // The cards follow at once where they may be in sight; below an index\n"
+    "  // that fills the window, just after the next paint (the page says\n"
+    "  // plumetaPending meanwhile), so that a key shows its index at once.\n"
+    "  var wanted = [], pending = false;\n"
+    "  function showCards() {\n"
+    "    pending = window.plumetaPending = false;\n"
+    "    var changed = false;\n"
     "    for (var i = 0; i !== cards.length; i++) {\n"
-    "      var show = q === '' || keys[i].indexOf(q) !== -1;\n"
+    "      if (wanted[i] === shown[i]) continue;\n"
+    "      cards[i].hidden = !(shown[i] = wanted[i]);\n"
+    "      changed = true;\n"
+    "    }\n"
+    "    if (changed && window.plumetaPlace) window.plumetaPlace();\n"
+    "    requestAnimationFrame(cue);  // with the frame's own layout, not one more\n"
+    "  }\n"
+    "  function filter() {\n"
+    "    var q = fold(box.value.trim()), n = 0, rowsListed = 0;\n"
+    "    for (var i = 0; i !== cards.length; i++) {\n"
+    "      var show = wanted[i] = q === '' || keys[i].indexOf(q) !== -1;\n"
     "      n += show ? 1 : 0;\n"
     "      var list = show && (all || n <= LISTED);\n"
+    "      rowsListed += list ? 1 : 0;\n"
     "      if (rows[i] && list !== listed[i]) rows[i].hidden = !(listed[i] = list);\n"
-    "      if (show === shown[i]) continue;\n"
-    "      shown[i] = show;\n"
-    "      cards[i].hidden = !show;\n"
-    "      changed = true;\n"
     "    }\n"
     "    say(n);\n"
     "    more.hidden = all || n <= LISTED || rows.length === 0;\n"
     "    button.textContent = 'Poka\\u017c wszystkie (' + n + ')';\n"
-    "    if (changed && window.plumetaPlace) window.plumetaPlace();\n"
-    "    requestAnimationFrame(cue);  // with the frame's own layout, not one more\n"
+    "    if (rows.length === 0 || rowsListed * 24 < window.innerHeight) return showCards();\n"
+    "    if (pending) return;\n"
+    "    pending = window.plumetaPending = true;\n"
+    "    requestAnimationFrame(function () { setTimeout(function () { if (pending) showCards(); }); });\n"
     "  }\n"
     "  for (var r = 0; r !== rows.length; r++) listed.push(true);\n"
     "  box.oninput = function () { all = false; filter(); };\n"
