@@ -438,7 +438,7 @@ constexpr char kStoryScript[] = R"JS(<script>
     return made;
   }
   function parse(data) {
-    var rows = [], t = 0, status = '', described = false, text = '';
+    var rows = [], t = 0, status = '', described = false, text = '', slots = [], written = 0;
     data.split('\n').forEach(function (line) {
       var a = line.indexOf('|'), b = line.indexOf('|', a + 1);
       t += parseInt(line.slice(0, a), 36);
@@ -447,8 +447,9 @@ constexpr char kStoryScript[] = R"JS(<script>
       if (word !== '' && word !== status) change.push('status: ' + (status ? status + ' \u2192 ' : '') + word);
       if (b >= 0) {
         var was = described ? '\u201e' + text + '\u201d' : 'bez opisu';
-        described = line.charAt(b + 1) === '=';
-        text = described ? line.slice(b + 2) : '';
+        var mark = line.charAt(b + 1);
+        described = mark === '=' || mark === '~';
+        text = mark === '=' ? (slots[written++ % 8] = line.slice(b + 2)) : mark === '~' ? slots[+line.charAt(b + 2)] : '';
         change.push('opis: ' + (rows.length ? was + ' \u2192 ' : '') + (described ? '\u201e' + text + '\u201d' : 'bez opisu'));
       }
       if (word !== '') status = word;

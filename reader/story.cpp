@@ -1,5 +1,6 @@
 #include "reader/story.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -78,7 +79,15 @@ void StoryFolder::Add(Story& story, const LogRecord& record) {
     const bool same = record.described == story.described && (!record.described || record.description == story.description);
     if (!same) {  // the first row's "before": no description
         out += '|';
-        if (record.described) {
+        // One of the story's last kRecentTexts texts again: its slot.
+        std::size_t slot = 0;
+        const std::size_t known = std::min<std::size_t>(story.texts, kRecentTexts);
+        while (record.described && slot < known && story.recent[slot] != record.description) ++slot;
+        if (record.described && slot < known) {
+            out += '~';
+            out += static_cast<char>('0' + slot);
+        } else if (record.described) {
+            story.recent[story.texts++ % kRecentTexts] = record.description;
             out += '=';
             scratch_.clear();
             for (const char c : record.description) {

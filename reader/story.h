@@ -8,7 +8,9 @@
 // ROWS, a change each, oldest first, apart by "\n" (written as that escape):
 //   TIME|WORD            the description as on the row before
 //   TIME|WORD|           no description
-//   TIME|WORD|=TEXT      this description (TEXT may be empty: "[]")
+//   TIME|WORD|=TEXT      this description (TEXT may be empty: "[]"), which
+//                        takes the story's next slot (0 to 7, then 0 again)
+//   TIME|WORD|~S         the description in slot S
 // TIME: the seconds from the row before (the first row: from 1970-01-01
 // 00:00:00) of the local time as the log writes it, base 36, "-" first when
 // the clock stepped back; WORD: the status word's place in words(), base
@@ -19,6 +21,7 @@
 // kStoryBuffer, then every story's waiting rows are appended to its file.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -30,6 +33,7 @@
 namespace plumeta::reader {
 
 inline constexpr std::size_t kStoryBuffer = std::size_t{6} << 20;
+inline constexpr std::size_t kRecentTexts = 8;
 
 // One contact's story on its way to its file; kept by whoever keeps the
 // contact (the report's table), filled by StoryFolder.
@@ -40,6 +44,10 @@ struct Story {
     int64_t second = 0;   // the row before's time, as TIME counts it
     bool described = false;
     std::string description;  // the row before's, Windows-1250
+    // The last kRecentTexts texts written, Windows-1250: a description set
+    // again is its slot, not its text.
+    std::array<std::string, kRecentTexts> recent;
+    uint64_t texts = 0;       // written so far; the next goes to texts % kRecentTexts
 };
 
 class StoryFolder {

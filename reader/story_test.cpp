@@ -20,7 +20,8 @@ std::string Read(const std::filesystem::path& path) {
 
 // Each row as the page reads it back: the time's step (back too), the word's
 // place, and the description only where it changed: none, "[]", set again,
-// lines and quotes; an earlier report's stories gone, other files kept.
+// lines and quotes, and one written before by its slot; an earlier report's
+// stories gone, other files kept.
 TEST(Story, RowsHoldEveryChange) {
     const std::filesystem::path folder = std::filesystem::temp_directory_path() / "plumeta-story-test";
     std::filesystem::remove_all(folder);
@@ -36,7 +37,7 @@ TEST(Story, RowsHoldEveryChange) {
     const Row rows[] = {
         {"A", 8, 0, 2, nullptr},         {"A", 9, 0, 0x14, "w domu"}, {"B", 9, 1, 2, "x"},
         {"A", 8, 30, -1, ""},            {"A", 8, 31, 2, "a\nb\"c\\"}, {"A", 8, 32, 2, "a\nb\"c\\"},
-        {"A", 8, 33, 0x14, nullptr},
+        {"A", 8, 33, 0x14, nullptr},     {"A", 8, 34, 2, "w domu"},
     };
     const Cp1250Converter codepage;
     const RecordFormatter format(codepage);
@@ -53,7 +54,8 @@ TEST(Story, RowsHoldEveryChange) {
     }
     EXPECT_EQ(stories.Finish(), "");
     EXPECT_EQ(Read(folder / "k1.js"),
-              "\xEF\xBB\xBFplumetaStory(1,\"tntcw0|0\\n2s0|1|=w domu\\n-1e0||=\\n1o|0|=a / b\\\"c\\\\\\n1o|0\\n1o|1|\");\n");
+              "\xEF\xBB\xBFplumetaStory(1,\"tntcw0|0\\n2s0|1|=w domu\\n-1e0||=\\n1o|0|=a / b\\\"c\\\\\\n1o|0\\n1o|1|"
+              "\\n1o|0|~0\");\n");
     EXPECT_EQ(Read(folder / "k2.js"), "\xEF\xBB\xBFplumetaStory(2,\"tntfpo|0|=x\");\n");
     EXPECT_EQ(b.number, 2u);
     EXPECT_FALSE(std::filesystem::exists(folder / "k7.js"));

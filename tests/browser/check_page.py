@@ -16,9 +16,9 @@ whole, the box hidden and the dates written out; printed on A4, no element
 wider than the paper. On the demo's and the names' pages also no contrast
 fault in the dark scheme, and as a PDF as many A4 pages as the printed
 height fills (at most twice, for what goes whole to the next page); on the
-demo's, a card's story opened from the address against `plumeta-log show
---contact`, its search box, axe-core on it, and its message when the
-stories' folder is gone. Exits 1 with the reasons.
+demo's and the year's, a card's story opened from the address against
+`plumeta-log show --contact`, its search box, axe-core on it, and its
+message when the stories' folder is gone. Exits 1 with the reasons.
 
 --page N: the Nth page alone (0 the demo's, 1 the year's, 2 the names').
 --bench [PAGE]: the load (navigation to its load event) and key press to
@@ -324,7 +324,7 @@ def check(page_path, browser, failures, small=True):
 SHOW_LINE = re.compile(r"^(\S+ \S+)  .* \((.*), (\w*)\)(?:  ([^\[]*?))?(?:  \[(.*)\])?$")
 
 
-def story(page_path, reader, browser, failures):
+def story(page_path, reader, browser, failures, extra):
     """The card with the most changes, opened from the address (#c<n>): its
     story, page by page, against `plumeta-log show --contact`; its search
     box; and with the stories' folder gone, a message in its place."""
@@ -351,7 +351,7 @@ def story(page_path, reader, browser, failures):
                    " if (older.disabled) break; older.click(); }"
                    " return rows; })()" % card)
     log = page_path[:-5] + ".txt"
-    shown = subprocess.run([reader, "show", "--contact", ident, log], capture_output=True, check=True).stdout
+    shown = subprocess.run([reader, "show", *extra, "--contact", ident, log], capture_output=True, check=True).stdout
     want = []
     for line in shown.decode("utf-8").splitlines():
         m = SHOW_LINE.match(line)
@@ -455,8 +455,8 @@ def main():
                 if only is None or number == only:
                     # The year's page has the others' styles: dark and PDF on the two small ones.
                     check(page, browser, failures, small=number != 1)
-                    if number == 0:
-                        story(page, reader, browser, failures)
+                    if number < 2:  # the demo's, and the year's with descriptions set again
+                        story(page, reader, browser, failures, ["--year", "2026"] if number else [])
         except BrowserError as error:
             print("check_page: %s" % error, file=sys.stderr)
             return 1
