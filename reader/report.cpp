@@ -592,15 +592,14 @@ void Report::KeepForTimelines(const LogRecord& record, Contact* contact) {
     }
     if (overflowed_) return;
     if (!days_.empty() && Earlier(record.time, OldestDay())) {
-        if (contact) KeepBefore(*contact, Kept{contact, record.time, record.moment, record.status, record.gender, {}},
-                                &record.name);
+        if (contact) KeepBefore(*contact, KeptOf(record, contact));
         return;
     }
     keptInOrder_ = keptInOrder_ && (keptFrom_ == kept_.size() || !EarlierDay(record.time, kept_.back().time));
     // Room for as many as may be kept, once: memory is taken only as it is
     // filled, and a vector that doubles would hold twice at its peak.
     if (kept_.capacity() == 0) kept_.reserve(kMaxKeptBytes / sizeof(Kept));
-    kept_.push_back({contact, record.time, record.moment, record.status, record.gender, record.name});
+    kept_.push_back(KeptOf(record, contact));
     keptBytes_ += sizeof(Kept) + record.name.size();
     if (keptBytes_ > kMaxKeptBytes) {
         overflowed_ = true;
@@ -687,18 +686,18 @@ LogRecord Report::Record(const Kept& kept) {
     return record;
 }
 
-// The contact's latest record before the timelines' days so far; `name`,
-// when given, in place of the kept one's.
-void Report::KeepBefore(Contact& contact, const Kept& kept, const std::string* name) {
+Report::Kept Report::KeptOf(const LogRecord& record, Contact* contact) {
+    return {contact, record.time, record.moment, record.status, record.gender, record.name};
+}
+
+// The contact's latest record before the timelines' days so far.
+void Report::KeepBefore(Contact& contact, const Kept& kept) {
     if (contact.before && Earlier(kept.time, contact.before->time)) return;
-    if (!contact.before) contact.before.emplace();
-    Kept& latest = *contact.before;
-    latest.time = kept.time;
-    latest.moment = kept.moment;
-    latest.status = kept.status;
-    latest.gender = kept.gender;
-    latest.name = name ? *name : kept.name;
-    latest.contact = &contact;
+    if (contact.before) {
+        *contact.before = kept;  // its name's room reused
+    } else {
+        contact.before = kept;
+    }
 }
 
 void Report::StartTimelines() {
@@ -718,8 +717,7 @@ void Report::AddToTimelines(const LogRecord& record) {
     if (record.kind == RecordKind::Contact && Earlier(record.time, timelines_.back().day())) {
         const auto contact = contacts_.find({std::string(record.network), record.id});
         if (contact != contacts_.end()) {
-            KeepBefore(contact->second, Kept{nullptr, record.time, record.moment, record.status, record.gender, {}},
-                       &record.name);
+            KeepBefore(contact->second, KeptOf(record, &contact->second));
         }
         return;
     }

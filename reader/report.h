@@ -139,7 +139,8 @@ private:
     void KeepForTimelines(const LogRecord& record, Contact* contact);
     LocalTime OldestDay() const;  // of days_, not empty
     static LogRecord Record(const Kept& kept);
-    static void KeepBefore(Contact& contact, const Kept& kept, const std::string* name = nullptr);
+    static Kept KeptOf(const LogRecord& record, Contact* contact);
+    static void KeepBefore(Contact& contact, const Kept& kept);
     // The records on or after the oldest of days_ as it was when they came,
     // in the order of the logs, while they fit kMaxKeptBytes.
     std::vector<Kept> kept_;

@@ -6,7 +6,6 @@
 #include <system_error>
 
 #include "reader/zone_time.h"
-#include "recorder/status_log.h"
 
 namespace plumeta::reader {
 namespace {
@@ -89,15 +88,7 @@ void StoryFolder::Add(Story& story, const LogRecord& record) {
         } else if (record.described) {
             story.recent[story.texts++ % kRecentTexts] = record.description;
             out += '=';
-            scratch_.clear();
-            for (const char c : record.description) {
-                if (c == '\n') {
-                    scratch_ += kLogLineBreak;
-                } else {
-                    scratch_ += c;
-                }
-            }
-            AppendScriptText(out, format_.Utf8(scratch_));
+            AppendScriptText(out, format_.Utf8(OneLine(record.description)));
         }
         story.described = record.described;
         story.description = record.description;

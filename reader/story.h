@@ -75,7 +75,6 @@ private:
     std::vector<std::pair<uint32_t, char>> wordKeys_;  // status and gender of each of words_
     std::vector<std::string> words_;
     std::string problem_;
-    std::string scratch_;
     LocalTime day_{};      // the last row's, and
     int64_t days_ = 0;     // its days since 1970
 };

@@ -199,8 +199,9 @@ std::string DayTimeline::Svg(const RecordFormatter& format, std::string* rows, c
         for (const auto& [second, hour] : hours) {
             char label[4];
             std::snprintf(label, sizeof label, "%02d", hour);
-            svg += std::string(rows ? "<text class=\"h\" x=\"" : "<text x=\"") + Coordinate(X(second, length_)) + "\" y=\"" + std::to_string(baseline) +
-                   "\" text-anchor=\"middle\" fill=\"#555555\">" + label + "</text>\n";
+            svg += std::string(rows ? "<text class=\"h\" x=\"" : "<text x=\"") + Coordinate(X(second, length_)) +
+                   "\" y=\"" + std::to_string(baseline) + "\" text-anchor=\"middle\" fill=\"#555555\">" + label +
+                   "</text>\n";
         }
     };
     for (const auto& [second, hour] : hours) {
