@@ -151,7 +151,7 @@ bool ReadJsonLine(std::string_view line, std::vector<std::string>& values, std::
 const std::set<std::string, std::less<>> kElements = {
     "html", "head", "meta", "title", "style", "body", "h1", "h2", "h3", "section", "p", "code", "pre", "strong",
     "table", "tr", "th", "td", "a", "input", "small", "div", "ul", "li", "time", "details", "summary", "script",
-    "svg", "rect", "path", "text", "line", "label", "span", "b", "defs", "pattern", "header", "main"};
+    "svg", "rect", "path", "text", "line", "label", "span", "b", "defs", "pattern", "header", "main", "g"};
 const std::set<std::string, std::less<>> kVoid = {"meta", "input"};
 const std::set<std::string, std::less<>> kAttributes = {
     "lang", "charset", "name", "content", "id", "class", "type", "placeholder", "hidden", "href", "open",
@@ -160,7 +160,7 @@ const std::set<std::string, std::less<>> kAttributes = {
     "x1", "y1", "x2", "y2", "fill", "fill-opacity", "stroke", "stroke-width", "d", "font-family", "font-size",
     "font-weight", "text-anchor", "for", "role", "aria-live", "title", "data-spilled", "patternUnits",
     "patternTransform", "datetime", "data-day", "tabindex", "aria-label", "aria-hidden", "style", "data-covered",
-    "data-covered-fill", "data-shades", "data-days", "data-title", "data-none"};
+    "data-covered-fill", "data-shades", "data-days", "data-title", "data-none", "data-story", "data-name"};
 
 bool IsNameChar(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-'; }
 
