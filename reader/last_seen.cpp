@@ -1,6 +1,5 @@
 #include "reader/last_seen.h"
 
-#include <tuple>
 
 namespace plumeta::reader {
 namespace {
@@ -8,15 +7,9 @@ namespace {
 constexpr uint32_t kUnavailable = 0;
 constexpr uint32_t kBlocked = 1;
 
-auto Order(const LocalTime& t) {
-    return std::make_tuple(t.year, t.month, t.day, t.hour, t.minute, t.second);
-}
-
 }  // namespace
 
 bool IsOnline(uint32_t status) { return status != kUnavailable && status != kBlocked; }
-
-bool Earlier(const LocalTime& a, const LocalTime& b) { return Order(a) < Order(b); }
 
 void AddToSeen(ContactSeen& seen, const LogRecord& record) {
     seen.last = record;
@@ -27,6 +20,16 @@ void AddToSeen(ContactSeen& seen, const LogRecord& record) {
     if (!online && seen.online) seen.lastSeenOnline = record.time;
     if (!online) seen.onlineSince.reset();
     seen.online = online;
+}
+
+uint32_t ContactNumbers::Of(const LogRecord& record) {
+    if (record.kind != RecordKind::Contact) return kNone;
+    const auto found = numbers_.find({record.network, record.id});
+    if (found != numbers_.end()) return found->second;
+    const ContactKey& key = keys_.emplace_back(std::string(record.network), record.id);
+    const auto number = static_cast<uint32_t>(numbers_.size());
+    numbers_.emplace(Name{key.first, key.second}, number);
+    return number;
 }
 
 void LastSeenTable::Add(const LogRecord& record) {

@@ -3,9 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <tuple>
+#include <unordered_map>
 #include <utility>
 
 #include "reader/log_reader.h"
@@ -41,6 +45,29 @@ std::pair<typename Map::mapped_type&, bool> EntryOf(Map& map, ContactKey& key, c
     return {at->second, added};
 }
 
+// Numbers contacts 0, 1, 2... in the order they first come, by a hash of
+// views of their keys: a log of millions of lines looks its contact up on
+// every one. The report's reading thread numbers the records its other
+// thread takes in (Report::Add).
+class ContactNumbers {
+public:
+    static constexpr uint32_t kNone = UINT32_MAX;  // an own record's: no contact
+    uint32_t Of(const LogRecord& record);
+
+private:
+    struct Name {
+        std::string_view network, id;
+        bool operator==(const Name& other) const { return network == other.network && id == other.id; }
+    };
+    struct Hash {
+        std::size_t operator()(const Name& name) const {
+            return std::hash<std::string_view>()(name.id) * 31 + std::hash<std::string_view>()(name.network);
+        }
+    };
+    std::deque<ContactKey> keys_;  // the views' texts, which stay where they are
+    std::unordered_map<Name, uint32_t, Hash> numbers_;
+};
+
 class LastSeenTable {
 public:
     // Takes a contact's record, in the order of the log; own ones are not
@@ -54,7 +81,11 @@ private:
     Key key_;  // scratch for EntryOf
 };
 
-// "2026-12-08 18:31:36" comes before "2026-12-08 18:31:37".
-bool Earlier(const LocalTime& a, const LocalTime& b);
+// "2026-12-08 18:31:36" comes before "2026-12-08 18:31:37". Inline: the
+// report asks it a few times a record.
+inline bool Earlier(const LocalTime& a, const LocalTime& b) {
+    return std::tie(a.year, a.month, a.day, a.hour, a.minute, a.second) <
+           std::tie(b.year, b.month, b.day, b.hour, b.minute, b.second);
+}
 
 }  // namespace plumeta::reader

@@ -58,10 +58,14 @@ void AddSpan(Bins& bins, int64_t from, int64_t to) {
         for (auto& bin : bins) bin += static_cast<uint32_t>(weeks * kHourSeconds);
         from += weeks * kWeekSeconds;
     }
+    // The first hour's rest, then whole hours, without dividing again.
+    int hour = HourOfWeek(from);
+    int64_t next = std::min(to, (FloorDiv(from, kHourSeconds) + 1) * kHourSeconds);
     while (from < to) {
-        const int64_t next = std::min(to, (FloorDiv(from, kHourSeconds) + 1) * kHourSeconds);
-        bins[HourOfWeek(from)] += static_cast<uint32_t>(next - from);
+        bins[hour] += static_cast<uint32_t>(next - from);
+        hour = hour + 1 == kWeekHours ? 0 : hour + 1;
         from = next;
+        next = std::min(to, from + kHourSeconds);
     }
 }
 
@@ -69,11 +73,11 @@ void AddSpan(Bins& bins, int64_t from, int64_t to) {
 // week: each stretch of one UTC offset shifted by it, so that an hour the
 // clock repeats counts twice and one it skips not at all.
 template <typename Bins>
-void AddRealSpan(Bins& bins, int64_t from, int64_t to) {
+void AddRealSpan(Bins& bins, ZoneOffsets& offsets, int64_t from, int64_t to) {
     while (from < to) {
-        const int64_t offset = OffsetAt(from);
+        const int64_t offset = offsets.At(from);
         int64_t end = to;
-        if (OffsetAt(to - 1) != offset) {
+        if (offsets.At(to - 1) != offset) {
             // The first moment of another offset: a halving search.
             int64_t same = from, other = to - 1;
             while (other - same > 1) {
@@ -540,7 +544,7 @@ bool EarlierDay(const LocalTime& a, const LocalTime& b) {
 }  // namespace
 
 void Report::CountOnline(Contact& contact, int64_t from, int64_t to) {
-    AddRealSpan(contact.onlineSeconds, std::max(from, contact.countedTo), to);
+    AddRealSpan(contact.onlineSeconds, offsets_, std::max(from, contact.countedTo), to);
     contact.countedTo = std::max(contact.countedTo, to);
 }
 
@@ -553,8 +557,9 @@ void Report::AddSkipped(const std::string& file, uint64_t line, const std::strin
 // Keeps the record for the timelines: their days as they are so far, and
 // each contact's latest record before them (in its Contact).
 void Report::KeepForTimelines(const LogRecord& record, Contact* contact) {
-    if (contact) {
-        days_.insert({record.time.year, record.time.month, record.time.day});
+    const std::tuple<int, int, int> day(record.time.year, record.time.month, record.time.day);
+    if (contact && (days_.empty() || *days_.rbegin() != day)) {  // mostly the newest day again
+        days_.insert(day);
         if (days_.size() > static_cast<std::size_t>(kTimelineDays)) {
             days_.erase(days_.begin());
             // The oldest day moved on: what is kept from before it is now
@@ -563,9 +568,9 @@ void Report::KeepForTimelines(const LogRecord& record, Contact* contact) {
             // newer days moves the rest up.
             const LocalTime oldest = OldestDay();
             const auto older = [&](const Kept& kept) { return Earlier(kept.time, oldest); };
-            const auto leave = [&](const Kept& kept) {
+            const auto leave = [&](Kept& kept) {  // then dropped
                 keptBytes_ -= sizeof kept + kept.name.size();
-                if (kept.contact) KeepBefore(*kept.contact, kept);
+                if (kept.contact) KeepBefore(*kept.contact, std::move(kept));
             };
             for (; keptFrom_ < kept_.size() && older(kept_[keptFrom_]); ++keptFrom_) leave(kept_[keptFrom_]);
             if (keptFrom_ * 2 > kept_.size()) {  // the room of those left, once they are half
@@ -591,7 +596,7 @@ void Report::KeepForTimelines(const LogRecord& record, Contact* contact) {
         }
     }
     if (overflowed_) return;
-    if (!days_.empty() && Earlier(record.time, OldestDay())) {
+    if (!days_.empty() && day < *days_.begin()) {  // before the oldest day's 00:00:00
         if (contact) KeepBefore(*contact, KeptOf(record, contact));
         return;
     }
@@ -613,7 +618,9 @@ LocalTime Report::OldestDay() const {
     return LocalTime{year, month, day, 0, 0, 0};
 }
 
-void Report::Add(const LogRecord& record) {
+void Report::Add(const LogRecord& record) { Add(record, numbers_.Of(record)); }
+
+void Report::Add(const LogRecord& record, uint32_t number) {
     ++records_;
     spilled_ += record.spilled;
     if (!first_ || Earlier(record.time, *first_)) first_ = record.time;
@@ -629,32 +636,24 @@ void Report::Add(const LogRecord& record) {
         }
         return;
     }
-    // The table by a hash first: a log of millions of lines looks its
-    // contact up on every one.
-    lookup_.assign(record.network);
-    lookup_ += '\n';
-    lookup_ += record.id;
-    Contact*& found = index_[lookup_];
-    if (!found) found = &EntryOf(contacts_, key_, record).first;
-    Contact& contact = *found;
+    if (number == byNumber_.size()) {  // its first record
+        byNumber_.push_back(&contacts_.try_emplace({std::string(record.network), record.id}).first->second);
+    }
+    Contact& contact = *byNumber_.at(number);
     KeepForTimelines(record, &contact);
-    AddToSeen(contact.seen, record);
-    if (stories_) stories_->Add(contact.story, record);
-    if (record.described && !record.description.empty() && record.description != contact.lastDescription) {
+    // Its change before this one, until AddToSeen makes this one the last.
+    const LogRecord* before = contact.seen.changes ? &contact.seen.last : nullptr;
+    if (stories_) stories_->Add(contact.story, record, before);
+    // A change without one clears the description: setting the same again is
+    // setting it.
+    if (record.described && !record.description.empty() &&
+        !(before && before->described && before->description == record.description)) {
         // The oldest kept makes room (its text's room reused).
         Described& slot = contact.descriptions[contact.described++ % kMaxDescriptions];
         slot.time = record.time;
         slot.text.assign(record.description);
     }
-    // A change without one clears the description: setting the same again is
-    // setting it.
-    if (!record.described) {
-        contact.lastDescription.reset();
-    } else if (contact.lastDescription) {
-        contact.lastDescription->assign(record.description);  // its room kept
-    } else {
-        contact.lastDescription = record.description;
-    }
+    AddToSeen(contact.seen, record);
     if (!record.status) return;  // a code without a word tells nothing
     const int64_t now = record.moment;
     const bool online = IsOnline(*record.status);
@@ -691,13 +690,9 @@ Report::Kept Report::KeptOf(const LogRecord& record, Contact* contact) {
 }
 
 // The contact's latest record before the timelines' days so far.
-void Report::KeepBefore(Contact& contact, const Kept& kept) {
+void Report::KeepBefore(Contact& contact, Kept&& kept) {
     if (contact.before && Earlier(kept.time, contact.before->time)) return;
-    if (contact.before) {
-        *contact.before = kept;  // its name's room reused
-    } else {
-        contact.before = kept;
-    }
+    contact.before = std::move(kept);
 }
 
 void Report::StartTimelines() {
@@ -845,7 +840,8 @@ std::string Report::Html(const RecordFormatter& format) const {
     // The hours of the week the log covers, for the shares.
     std::array<uint32_t, kWeekHours> covered{};
     const int64_t end = lastMoment_;
-    AddRealSpan(covered, firstMoment_, end);
+    ZoneOffsets offsets;
+    AddRealSpan(covered, offsets, firstMoment_, end);
     // The log's last day, for the cards' time online.
     const LocalTime lastLocal = ToLocalTime(end);
     const int64_t lastDay = DaysFromCivil(lastLocal.year, lastLocal.month, lastLocal.day);
@@ -948,7 +944,7 @@ std::string Report::Html(const RecordFormatter& format) const {
         const Entry& e = entries[i];
         const ContactSeen& seen = e.contact->seen;
         std::array<uint32_t, kWeekHours> online = e.contact->onlineSeconds;
-        if (e.contact->onlineFrom) AddRealSpan(online, std::max(*e.contact->onlineFrom, e.contact->countedTo), end);
+        if (e.contact->onlineFrom) AddRealSpan(online, offsets, std::max(*e.contact->onlineFrom, e.contact->countedTo), end);
         std::string heat;
         int percent[kWeekHours];
         for (int h = 0; h < kWeekHours; ++h) {

@@ -35,7 +35,6 @@
 #include <set>
 #include <string>
 #include <tuple>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -44,6 +43,7 @@
 #include "reader/record_format.h"
 #include "reader/story.h"
 #include "reader/timeline.h"
+#include "reader/zone_time.h"
 
 namespace plumeta::reader {
 
@@ -59,8 +59,11 @@ public:
     // Files as given (UTF-8 names); `problem` is "" when the file was read.
     void AddFile(const std::string& file, const std::string& problem);
     void AddSkipped(const std::string& file, uint64_t line, const std::string& why);
-    // Every record, in the order of the logs.
+    // Every record, in the order of the logs; with its number from a
+    // ContactNumbers that has numbered every record before it (on another
+    // thread, say), or without, numbered here: one or the other throughout.
     void Add(const LogRecord& record);
+    void Add(const LogRecord& record, uint32_t contact);
     // The timelines need the log's last days, known only at the end. Add
     // keeps the records of the newest days so far (and each contact's latest
     // before them), so that one pass does, unless those days hold more than
@@ -101,28 +104,30 @@ private:
         char gender;
         std::string name;
     };
+    // What every record touches first, together (a decade's thousand
+    // contacts do not stay in the cache); the rest after.
     struct Contact {
         ContactSeen seen;
-        std::array<uint32_t, kWeekHours> onlineSeconds{};  // by hour of the week
         std::optional<int64_t> onlineFrom;  // a moment (LogRecord::moment), while online
         // Where the counted spans end: a clock set back makes spans overlap,
         // and an hour counts online once.
         int64_t countedTo = INT64_MIN;
+        uint64_t described = 0;
+        Story story;
         std::deque<std::pair<int64_t, int64_t>> recent;  // its sessions of the last kRecentDays, moments
         // The newest kMaxDescriptions, the n-th (from 1) of `described` at
         // (n - 1) % kMaxDescriptions.
         std::array<Described, kMaxDescriptions> descriptions;
-        uint64_t described = 0;
-        std::optional<std::string> lastDescription;
         // Its latest record from before the oldest of the timelines' days:
         // all they need of that time, handed over by FinishTimelines.
         std::optional<Kept> before;
-        Story story;
+        std::array<uint32_t, kWeekHours> onlineSeconds{};  // by hour of the week
     };
 
     // Adds [from, to) to the contact's online hours, leaving out what is
     // counted already.
-    static void CountOnline(Contact& contact, int64_t from, int64_t to);
+    void CountOnline(Contact& contact, int64_t from, int64_t to);
+    ZoneOffsets offsets_;  // for Add's thread
 
     std::vector<std::pair<std::string, std::string>> files_;  // name, problem
     std::vector<std::pair<std::string, std::string>> skipped_;  // "FILE:LINE: ", why
@@ -140,7 +145,7 @@ private:
     LocalTime OldestDay() const;  // of days_, not empty
     static LogRecord Record(const Kept& kept);
     static Kept KeptOf(const LogRecord& record, Contact* contact);
-    static void KeepBefore(Contact& contact, const Kept& kept);
+    static void KeepBefore(Contact& contact, Kept&& kept);
     // The records on or after the oldest of days_ as it was when they came,
     // in the order of the logs, while they fit kMaxKeptBytes.
     std::vector<Kept> kept_;
@@ -148,9 +153,8 @@ private:
     std::size_t keptBytes_ = 0;
     bool keptInOrder_ = true;  // no record of kept_ is of a day before one before it
     bool overflowed_ = false, secondPass_ = false;
-    Key key_;  // scratch for EntryOf
-    std::unordered_map<std::string, Contact*> index_;  // contacts_ by "NETWORK\nID"
-    std::string lookup_;  // scratch for index_
+    std::vector<Contact*> byNumber_;  // contacts_ by ContactNumbers's numbers
+    ContactNumbers numbers_;          // for Add without a number
     StoryFolder* stories_ = nullptr;
     std::string storyLink_;
 };

@@ -10,7 +10,13 @@
 namespace plumeta::reader {
 namespace {
 
-void AppendBase36(std::string& out, int64_t value) {
+// Writes `value` in base 36 at `out`, "-" first when negative; answers
+// the end. Room: 14 characters (13 digits for 2^64, and the sign).
+char* PutBase36(char* out, int64_t value) {
+    if (value >= 0 && value < 36) {  // a word's place, mostly
+        *out = "0123456789abcdefghijklmnopqrstuvwxyz"[value];
+        return out + 1;
+    }
     char digits[16];
     int n = 0;
     uint64_t rest = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
@@ -18,8 +24,9 @@ void AppendBase36(std::string& out, int64_t value) {
         digits[n++] = "0123456789abcdefghijklmnopqrstuvwxyz"[rest % 36];
         rest /= 36;
     } while (rest);
-    if (value < 0) out += '-';
-    while (n) out += digits[--n];
+    if (value < 0) *out++ = '-';
+    while (n) *out++ = digits[--n];
+    return out;
 }
 
 bool IsStoryFile(const std::string& name) {
@@ -28,6 +35,13 @@ bool IsStoryFile(const std::string& name) {
         if (name[i] < '0' || name[i] > '9') return false;
     }
     return true;
+}
+
+// Whether `name` is a story's file that is none of the first `count`.
+bool IsOtherStory(const std::string& name, std::size_t count) {
+    if (!IsStoryFile(name)) return false;
+    const std::string digits = name.substr(1, name.size() - 4);
+    return digits[0] == '0' || digits.size() > 9 || std::stoul(digits) > count;
 }
 
 }  // namespace
@@ -40,31 +54,31 @@ StoryFolder::StoryFolder(const std::string& folder, const RecordFormatter& forma
         problem_ = "cannot make the folder " + folder + ": " + error.message();
         return;
     }
-    // An earlier report's stories: a card of this one must not find them.
-    for (std::filesystem::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
-        if (IsStoryFile(it->path().filename().u8string())) std::filesystem::remove(it->path(), error);
-    }
-    if (error) problem_ = "cannot clear the folder " + folder + ": " + error.message();
 }
 
-void StoryFolder::Add(Story& story, const LogRecord& record) {
+void StoryFolder::Add(Story& story, const LogRecord& record, const LogRecord* before) {
     if (!problem_.empty()) return;
     if (!story.number) {
         stories_.push_back(&story);
         story.number = static_cast<uint32_t>(stories_.size());
     }
     std::string& out = story.waiting;
-    const std::size_t before = out.size();
+    const std::size_t size = out.size();
     const LocalTime& t = record.time;
     if (t.year != day_.year || t.month != day_.month || t.day != day_.day) {  // a log's lines come a day at a time
         day_ = t;
         days_ = DaysFromCivil(t.year, t.month, t.day);
     }
     const int64_t second = days_ * 86400 + int64_t{t.hour} * 3600 + t.minute * 60 + t.second;
-    if (!out.empty() || story.started) out += "\\n";
-    AppendBase36(out, second - story.second);
+    char row[48];  // "\\n", TIME, "|", WORD: under 2 + 14 + 1 + 14
+    char* end = row;
+    if (!out.empty() || story.started) {
+        *end++ = '\\';
+        *end++ = 'n';
+    }
+    end = PutBase36(end, second - story.second);
     story.second = second;
-    out += '|';
+    *end++ = '|';
     if (record.status) {
         const std::pair<uint32_t, char> key(*record.status, record.gender);
         std::size_t word = 0;
@@ -73,10 +87,12 @@ void StoryFolder::Add(Story& story, const LogRecord& record) {
             wordKeys_.push_back(key);
             words_.push_back(format_.StatusWord(key.first, key.second));  // UTF-8 already
         }
-        AppendBase36(out, static_cast<int64_t>(word));
+        end = PutBase36(end, static_cast<int64_t>(word));
     }
-    const bool same = record.described == story.described && (!record.described || record.description == story.description);
-    if (!same) {  // the first row's "before": no description
+    out.append(row, end);
+    const bool described = before && before->described;  // the first row's "before": no description
+    const bool same = record.described == described && (!described || record.description == before->description);
+    if (!same) {
         out += '|';
         // One of the story's last kRecentTexts texts again: its slot.
         std::size_t slot = 0;
@@ -90,16 +106,25 @@ void StoryFolder::Add(Story& story, const LogRecord& record) {
             out += '=';
             AppendScriptText(out, format_.Utf8(OneLine(record.description)));
         }
-        story.described = record.described;
-        story.description = record.description;
     }
-    waiting_ += out.size() - before;
+    waiting_ += out.size() - size;
     if (waiting_ >= kStoryBuffer) WriteAll(nullptr);
 }
 
 void StoryFolder::Write(Story& story, const char* tail) {
     if (!problem_.empty()) return;
     const std::filesystem::path path = std::filesystem::u8path(folder_) / ("k" + std::to_string(story.number) + ".js");
+    if (!story.started) {
+        // An earlier report's file is written over, which is cheaper than a
+        // new one; anything else at its name (a link, a folder) is removed
+        // first, so that what it leads to is not written.
+        std::error_code error;
+        const auto status = std::filesystem::symlink_status(path, error);
+        if (!error && status.type() != std::filesystem::file_type::not_found &&
+            (status.type() != std::filesystem::file_type::regular || std::filesystem::hard_link_count(path, error) != 1)) {
+            std::filesystem::remove(path, error);
+        }
+    }
     std::ofstream file(path, std::ios::binary | (story.started ? std::ios::app : std::ios::trunc));
     // The byte order mark: a browser reads a script as UTF-8 by it, whatever
     // it takes a file without one to be.
@@ -110,7 +135,13 @@ void StoryFolder::Write(Story& story, const char* tail) {
     if (!file) problem_ = "cannot write " + path.u8string();
     story.started = true;
     waiting_ -= story.waiting.size();
-    std::string().swap(story.waiting);  // its memory back
+    // Its room kept for the next rows, up to twice its share of the buffer:
+    // so all of them stay within 2 * kStoryBuffer.
+    if (story.waiting.capacity() <= 2 * kStoryBuffer / stories_.size()) {
+        story.waiting.clear();
+    } else {
+        std::string().swap(story.waiting);
+    }
 }
 
 void StoryFolder::WriteAll(const char* tail) {
@@ -121,6 +152,16 @@ void StoryFolder::WriteAll(const char* tail) {
 
 std::string StoryFolder::Finish() {
     WriteAll("\");\n");
+    // An earlier report's stories beyond this one's: a card must not find them.
+    const std::filesystem::path path = std::filesystem::u8path(folder_);
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().u8string();
+        if (IsOtherStory(name, stories_.size())) {
+            std::filesystem::remove(it->path(), error);
+        }
+    }
+    if (error && problem_.empty()) problem_ = "cannot clear the folder " + folder_ + ": " + error.message();
     return problem_;
 }
 

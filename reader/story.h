@@ -18,7 +18,8 @@
 // breaks as " / "), escaped as AppendScriptText does.
 //
 // Memory: rows wait in their Story until all of them together reach
-// kStoryBuffer, then every story's waiting rows are appended to its file.
+// kStoryBuffer, then every story's waiting rows are appended to its file;
+// each keeps the room of its rows up to twice its share of the buffer.
 #pragma once
 
 #include <array>
@@ -39,11 +40,9 @@ inline constexpr std::size_t kRecentTexts = 8;
 // contact (the report's table), filled by StoryFolder.
 struct Story {
     uint32_t number = 0;  // its file's; 0 until its first change
-    std::string waiting;  // rows, UTF-8, not yet in the file
     bool started = false;  // its file made
     int64_t second = 0;   // the row before's time, as TIME counts it
-    bool described = false;
-    std::string description;  // the row before's, Windows-1250
+    std::string waiting;  // rows, UTF-8, not yet in the file
     // The last kRecentTexts texts written, Windows-1250: a description set
     // again is its slot, not its text.
     std::array<std::string, kRecentTexts> recent;
@@ -52,13 +51,17 @@ struct Story {
 
 class StoryFolder {
 public:
-    // `folder`: where the files go (UTF-8), made when missing, the files of
-    // an earlier report (k<digits>.js) removed from it first.
+    // `folder`: where the files go (UTF-8), made when missing. An earlier
+    // report's files (k<digits>.js) there are written over, and those
+    // beyond this report's removed by Finish.
     StoryFolder(const std::string& folder, const RecordFormatter& format);
-    // Adds a contact's change to its story (numbering it on the first).
-    void Add(Story& story, const LogRecord& record);
+    // Adds a contact's change to its story (numbering it on the first);
+    // `before` is the contact's change before it (null for its first), kept
+    // by the caller, whose description it is compared with.
+    void Add(Story& story, const LogRecord& record, const LogRecord* before);
     // Writes every story's rest and closes it. Answers "" or why a file
-    // could not be written (then the page should not send readers there).
+    // could not be written or an earlier one removed (then the page should
+    // not send readers there).
     std::string Finish();
     // The status words WORD counts in, UTF-8.
     const std::vector<std::string>& words() const { return words_; }

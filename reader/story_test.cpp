@@ -43,6 +43,7 @@ TEST(Story, RowsHoldEveryChange) {
     const RecordFormatter format(codepage);
     StoryFolder stories(folder.u8string(), format);
     Story a, b;
+    LogRecord beforeA, beforeB;
     for (const Row& row : rows) {
         LogRecord record;
         record.time = LocalTime{2026, 11, 1, row.hour, row.minute, 0};
@@ -50,7 +51,10 @@ TEST(Story, RowsHoldEveryChange) {
         if (row.status >= 0) record.status = static_cast<uint32_t>(row.status);
         record.described = row.description != nullptr;
         if (row.description) record.description = row.description;
-        stories.Add(row.id[0] == 'A' ? a : b, record);
+        const bool isA = row.id[0] == 'A';
+        LogRecord& before = isA ? beforeA : beforeB;
+        stories.Add(isA ? a : b, record, (isA ? a : b).number ? &before : nullptr);
+        before = record;
     }
     EXPECT_EQ(stories.Finish(), "");
     EXPECT_EQ(Read(folder / "k1.js"),
@@ -72,7 +76,7 @@ TEST(Story, FolderThatCannotBeMade) {
     const RecordFormatter format(codepage);
     StoryFolder stories((file / "inner").u8string(), format);
     Story story;
-    stories.Add(story, LogRecord{});
+    stories.Add(story, LogRecord{}, nullptr);
     EXPECT_NE(stories.Finish(), "");
     EXPECT_EQ(story.number, 0u);
     std::filesystem::remove(file);

@@ -10,6 +10,7 @@ namespace {
 
 constexpr int64_t kHour = 3600;
 constexpr int64_t kDay = 24 * kHour;
+constexpr int64_t kFar = int64_t{1} << 50;  // seconds: far beyond the year 9999
 
 }  // namespace
 
@@ -39,6 +40,28 @@ LocalTime CivilFromDays(int64_t days) {
 int64_t OffsetAt(int64_t moment) {
     const LocalTime local = ToLocalTime(moment);
     return local.year ? NaiveSeconds(local) - moment : 0;
+}
+
+int64_t ZoneOffsets::At(int64_t moment) {
+    for (const Stretch& s : stretches_) {
+        if (moment >= s.from && moment < s.to) return s.offset;
+    }
+    if (moment < -kFar || moment > kFar) return OffsetAt(moment);  // its day's ends would overflow
+    const int64_t day = moment - ((moment % kDay) + kDay) % kDay;
+    Stretch first{day, day + kDay, OffsetAt(day)};
+    const int64_t last = OffsetAt(day + kDay - 1);
+    if (last != first.offset) {
+        // The change: the first moment of the day's second offset, by halves.
+        int64_t same = day, other = day + kDay - 1;
+        while (other - same > 1) {
+            const int64_t middle = same + (other - same) / 2;
+            (OffsetAt(middle) == first.offset ? same : other) = middle;
+        }
+        first.to = other;
+        stretches_[next_++ % kStretches] = Stretch{other, day + kDay, last};
+    }
+    stretches_[next_++ % kStretches] = first;
+    return moment < first.to ? first.offset : last;
 }
 
 int64_t NaiveSeconds(const LocalTime& time) {
@@ -72,11 +95,11 @@ int64_t ZoneClock::MomentOf(const LocalTime& time) {
     // The offsets a day before and a day after: a zone changes its clock at
     // most once in between. Each that reads back as the stamp is a moment
     // it may be.
-    const int64_t before = OffsetAt(naive - kDay), after = OffsetAt(naive + kDay);
+    const int64_t before = offsets_.At(naive - kDay), after = offsets_.At(naive + kDay);
     int64_t candidates[2] = {naive - before, naive - after};
     if (candidates[1] < candidates[0]) std::swap(candidates[0], candidates[1]);
     bool valid[2];
-    for (int i = 0; i < 2; ++i) valid[i] = OffsetAt(candidates[i]) == naive - candidates[i];
+    for (int i = 0; i < 2; ++i) valid[i] = offsets_.At(candidates[i]) == naive - candidates[i];
     int64_t moment;
     if (valid[0] && valid[1] && candidates[0] != candidates[1]) {
         // The repeated hour: not back before the previous stamp, if it can.

@@ -4,6 +4,7 @@
 // clock changes. No zone table of our own.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -25,6 +26,25 @@ int64_t NaiveSeconds(const LocalTime& time);
 // The zone's offset from UTC at `moment`, in seconds (+3600 for CET).
 int64_t OffsetAt(int64_t moment);
 
+// OffsetAt for many moments near each other, remembered a UTC day at a time
+// (the last kDays days asked): a zone changes its clock at most once a day
+// (ZoneClock's rule too), so a day whose ends agree has one offset all
+// through, and one whose ends differ has its change found once. Each
+// thread its own.
+class ZoneOffsets {
+public:
+    int64_t At(int64_t moment);
+
+private:
+    static constexpr std::size_t kStretches = 4;
+    struct Stretch {
+        int64_t from = 1, to = 0;  // [from, to), none at first
+        int64_t offset = 0;
+    };
+    Stretch stretches_[kStretches];
+    std::size_t next_ = 0;  // the one to be replaced
+};
+
 // Turns the stamps of one log, in its order, into moments (seconds since
 // 1970 UTC). In the hour that autumn's clock change repeats, a stamp takes
 // the earliest of its two moments not before the previous stamp's, so a
@@ -40,6 +60,7 @@ private:
     int64_t previous_ = INT64_MIN;     // the previous stamp's moment
     int64_t hourFrom_ = INT64_MIN;     // NaiveSeconds of the hour whose offset is known
     int64_t hourOffset_ = 0;           // that hour's offset, when it had one moment only
+    ZoneOffsets offsets_;
 };
 
 }  // namespace plumeta::reader

@@ -23,6 +23,7 @@ constexpr std::size_t kKeptRoom = 1 << 12;
 struct Batch {
     std::vector<LogRecord> records = std::vector<LogRecord>(kBatch);
     std::vector<const std::string*> files = std::vector<const std::string*>(kBatch);
+    std::vector<uint32_t> numbers = std::vector<uint32_t>(kBatch);
     std::size_t size = 0, bytes = 0;
 };
 
@@ -41,7 +42,7 @@ struct FormatPipeline::State {
     void FormatAll(Batch& batch) {
         for (std::size_t i = 0; i < batch.size; ++i) {
             LogRecord& record = batch.records[i];
-            format(record, *batch.files[i]);
+            format(record, *batch.files[i], batch.numbers[i]);
             GiveBackRoom(record.name);
             GiveBackRoom(record.id);
             GiveBackRoom(record.description);
@@ -93,11 +94,12 @@ FormatPipeline::FormatPipeline(Format format) : state_(new State) {
 
 FormatPipeline::~FormatPipeline() { Finish(); }
 
-void FormatPipeline::Add(const LogRecord& record, const std::string& file) {
+void FormatPipeline::Add(const LogRecord& record, const std::string& file, uint32_t number) {
     State& s = *state_;
     Batch& batch = s.filling;
     batch.records[batch.size] = record;
     batch.files[batch.size] = &file;
+    batch.numbers[batch.size] = number;
     batch.bytes += record.name.size() + record.id.size() + record.description.size();
     if (++batch.size < kBatch && batch.bytes < kBatchBytes) return;
 #if !defined(_WIN32)

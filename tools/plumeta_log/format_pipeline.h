@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -15,14 +16,16 @@
 class FormatPipeline {
 public:
     // `format` is called for every record, in order, on the formatting
-    // thread; `file` is the caller's and must outlive Finish.
-    using Format = std::function<void(const plumeta::reader::LogRecord& record, const std::string& file)>;
+    // thread, with the `file` and `number` it was added with; `file` is the
+    // caller's and must outlive Finish.
+    using Format = std::function<void(const plumeta::reader::LogRecord& record, const std::string& file,
+                                      uint32_t number)>;
     explicit FormatPipeline(Format format);
     ~FormatPipeline();  // Finish
     FormatPipeline(const FormatPipeline&) = delete;
     FormatPipeline& operator=(const FormatPipeline&) = delete;
 
-    void Add(const plumeta::reader::LogRecord& record, const std::string& file);
+    void Add(const plumeta::reader::LogRecord& record, const std::string& file, uint32_t number = 0);
     // Formats what is left and stops the thread: every record is formatted
     // when it returns.
     void Finish();

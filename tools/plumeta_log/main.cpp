@@ -439,13 +439,16 @@ int BuildReport(const Options& o, const RecordFormatter& format, const std::stri
     }
     std::vector<std::string> unreadable;
     // The records are taken in on a thread of their own while the next are
-    // read (the warnings touch none of what Add does).
-    FormatPipeline taking([&](const LogRecord& record, const std::string&) { report.Add(record); });
+    // read and their contacts numbered (the warnings touch none of what Add
+    // does).
+    plumeta::reader::ContactNumbers numbers;
+    FormatPipeline taking(
+        [&](const LogRecord& record, const std::string&, uint32_t contact) { report.Add(record, contact); });
     for (const std::string& file : o.files) {
         const std::string problem = plumeta::reader::ReadLog(
             file, o.year,
             [&](const LogRecord& record) {
-                if (Passes(o, record)) taking.Add(record, file);
+                if (Passes(o, record)) taking.Add(record, file, numbers.Of(record));
             },
             [&](uint64_t line, const std::string& why) {
                 std::fprintf(stderr, "%s:%llu: %s\n", file.c_str(), static_cast<unsigned long long>(line),
@@ -650,7 +653,7 @@ int main(int argc, char** argv) {
     if (o.command == "report") return out.Close(Report(o, format, out));
     const bool csv = o.command == "csv", json = o.command == "json";  // asked once, not per record
     if (csv) format.AppendCsvHeader(out.text());
-    FormatPipeline pipeline([&](const LogRecord& record, const std::string& file) {
+    FormatPipeline pipeline([&](const LogRecord& record, const std::string& file, uint32_t) {
         if (csv) {
             format.AppendCsv(out.text(), record, file);
         } else if (json) {
