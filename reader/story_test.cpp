@@ -21,13 +21,19 @@ std::string Read(const std::filesystem::path& path) {
 // Each row as the page reads it back: the time's step (back too), the word's
 // place, and the description only where it changed: none, "[]", set again,
 // lines and quotes, and one written before by its slot; an earlier report's
-// stories gone, other files kept.
+// stories gone, other files kept, links at stories' names not followed.
 TEST(Story, RowsHoldEveryChange) {
     const std::filesystem::path folder = std::filesystem::temp_directory_path() / "plumeta-story-test";
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     std::ofstream(folder / "k7.js") << "old";
     std::ofstream(folder / "notes.txt") << "mine";
+    // Links at two stories' names, to files of somebody else's: left whole.
+    std::ofstream(folder / "theirs-1") << "theirs";
+    std::ofstream(folder / "theirs-2") << "theirs";
+    std::error_code linked;
+    std::filesystem::create_hard_link(folder / "theirs-1", folder / "k1.js", linked);
+    std::filesystem::create_symlink(folder / "theirs-2", folder / "k2.js", linked);
     struct Row {
         const char* id;
         int hour, minute;
@@ -64,6 +70,7 @@ TEST(Story, RowsHoldEveryChange) {
     EXPECT_EQ(b.number, 2u);
     EXPECT_FALSE(std::filesystem::exists(folder / "k7.js"));
     EXPECT_EQ(Read(folder / "notes.txt"), "mine");
+    EXPECT_EQ(Read(folder / "theirs-1") + Read(folder / "theirs-2"), "theirstheirs");
     EXPECT_EQ(stories.words(), (std::vector<std::string>{format.StatusWord(2, 0), format.StatusWord(0x14, 0)}));
     std::filesystem::remove_all(folder);
 }
