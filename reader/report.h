@@ -64,6 +64,10 @@ public:
     // thread, say), or without, numbered here: one or the other throughout.
     void Add(const LogRecord& record);
     void Add(const LogRecord& record, uint32_t contact);
+    // A hint on Add's thread: the contact numbered `contact` comes a few
+    // records later, so what its records touch first is fetched into the
+    // cache meanwhile (a decade's thousand contacts do not stay there).
+    void Expect(uint32_t contact) const;
     // The timelines need the log's last days, known only at the end. Add
     // keeps the records of the newest days so far (and each contact's latest
     // before them), so that one pass does, unless those days hold more than
@@ -104,8 +108,9 @@ private:
         char gender;
         std::string name;
     };
-    // What every record touches first, together (a decade's thousand
-    // contacts do not stay in the cache); the rest after.
+    // What every record touches first, together up to story.recent, which
+    // Expect fetches (a decade's thousand contacts do not stay in the
+    // cache); the rest after.
     struct Contact {
         ContactSeen seen;
         std::optional<int64_t> onlineFrom;  // a moment (LogRecord::moment), while online

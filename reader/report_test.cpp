@@ -294,5 +294,31 @@ TEST(Report, OnePassDrawsTheDaysAsTwo) {
     }
 }
 
+// Contacts numbered in the order they first come, found again after the
+// table grew; an identifier on two networks two contacts; long identifiers
+// told apart past their first eight bytes; own lines none.
+TEST(ContactNumbers, EachContactOnce) {
+    ContactNumbers numbers;
+    const auto of = [&](std::string_view network, const std::string& id) {
+        LogRecord record;
+        record.network = network;
+        record.id = id;
+        return numbers.Of(record);
+    };
+    LogRecord own;
+    own.kind = RecordKind::Own;
+    EXPECT_EQ(numbers.Of(own), ContactNumbers::kNone);
+    uint32_t wrong = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+        for (uint32_t i = 0; i < 3000; ++i) wrong += of("GG", std::to_string(i)) != i;
+    }
+    EXPECT_EQ(wrong, 0u);
+    EXPECT_EQ(of("JABBER", "0"), 3000u);
+    EXPECT_EQ(of("", "0"), 3001u);
+    EXPECT_EQ(of("GG", std::string(16, 'x') + "a"), 3002u);
+    EXPECT_EQ(of("GG", std::string(16, 'x') + "b"), 3003u);
+    EXPECT_EQ(of("GG", std::string(16, 'x') + "a"), 3002u);
+}
+
 }  // namespace
 }  // namespace plumeta::reader

@@ -43,10 +43,10 @@ struct Story {
     bool started = false;  // its file made
     int64_t second = 0;   // the row before's time, as TIME counts it
     std::string waiting;  // rows, UTF-8, not yet in the file
-    // The last kRecentTexts texts written, Windows-1250: a description set
-    // again is its slot, not its text.
-    std::array<std::string, kRecentTexts> recent;
     uint64_t texts = 0;       // written so far; the next goes to texts % kRecentTexts
+    // The last kRecentTexts texts written, Windows-1250: a description set
+    // again is its slot, not its text. Last: seldom needed.
+    std::array<std::string, kRecentTexts> recent;
 };
 
 class StoryFolder {

@@ -19,6 +19,7 @@ namespace {
 constexpr std::size_t kBatch = 4096;
 constexpr std::size_t kBatchBytes = 1 << 20;
 constexpr std::size_t kKeptRoom = 1 << 12;
+constexpr std::size_t kAhead = 8;  // far enough for a fetch from memory to land
 
 struct Batch {
     std::vector<LogRecord> records = std::vector<LogRecord>(kBatch);
@@ -36,11 +37,13 @@ void GiveBackRoom(std::string& text) {
 // The caller fills one batch while the thread formats the other.
 struct FormatPipeline::State {
     Format format;
+    Ahead ahead;
     Batch filling, formatting;
     bool finished = false;
 
     void FormatAll(Batch& batch) {
         for (std::size_t i = 0; i < batch.size; ++i) {
+            if (ahead && i + kAhead < batch.size) ahead(batch.numbers[i + kAhead]);
             LogRecord& record = batch.records[i];
             format(record, *batch.files[i], batch.numbers[i]);
             GiveBackRoom(record.name);
@@ -82,8 +85,9 @@ struct FormatPipeline::State {
 #endif
 };
 
-FormatPipeline::FormatPipeline(Format format) : state_(new State) {
+FormatPipeline::FormatPipeline(Format format, Ahead ahead) : state_(new State) {
     state_->format = std::move(format);
+    state_->ahead = std::move(ahead);
 #if !defined(_WIN32)
     try {
         state_->thread = std::thread([state = state_.get()] { state->Run(); });

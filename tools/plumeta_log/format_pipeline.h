@@ -20,7 +20,11 @@ public:
     // caller's and must outlive Finish.
     using Format = std::function<void(const plumeta::reader::LogRecord& record, const std::string& file,
                                       uint32_t number)>;
-    explicit FormatPipeline(Format format);
+    // `ahead`, when given, is called on the formatting thread with the
+    // number of the record kAhead places on, before each is formatted: a
+    // hint to fetch what that one needs into the cache meanwhile.
+    using Ahead = std::function<void(uint32_t number)>;
+    explicit FormatPipeline(Format format, Ahead ahead = nullptr);
     ~FormatPipeline();  // Finish
     FormatPipeline(const FormatPipeline&) = delete;
     FormatPipeline& operator=(const FormatPipeline&) = delete;

@@ -443,7 +443,8 @@ int BuildReport(const Options& o, const RecordFormatter& format, const std::stri
     // does).
     plumeta::reader::ContactNumbers numbers;
     FormatPipeline taking(
-        [&](const LogRecord& record, const std::string&, uint32_t contact) { report.Add(record, contact); });
+        [&](const LogRecord& record, const std::string&, uint32_t contact) { report.Add(record, contact); },
+        [&](uint32_t contact) { report.Expect(contact); });
     for (const std::string& file : o.files) {
         const std::string problem = plumeta::reader::ReadLog(
             file, o.year,
