@@ -558,10 +558,13 @@ void Report::AddSkipped(const std::string& file, uint64_t line, const std::strin
 // each contact's latest record before them (in its Contact).
 void Report::KeepForTimelines(const LogRecord& record, Contact* contact) {
     const std::tuple<int, int, int> day(record.time.year, record.time.month, record.time.day);
-    if (contact && (days_.empty() || *days_.rbegin() != day)) {  // mostly the newest day again
+    if (contact && (days_.empty() || newest_ != day)) {  // mostly the newest day again
         days_.insert(day);
+        newest_ = *days_.rbegin();
+        oldest_ = *days_.begin();
         if (days_.size() > static_cast<std::size_t>(kTimelineDays)) {
             days_.erase(days_.begin());
+            oldest_ = *days_.begin();
             // The oldest day moved on: what is kept from before it is now
             // only a contact's state when the days begin. Mostly the front
             // (a log's days in order); a record a clock or a spill put among
@@ -596,15 +599,15 @@ void Report::KeepForTimelines(const LogRecord& record, Contact* contact) {
         }
     }
     if (overflowed_) return;
-    if (!days_.empty() && day < *days_.begin()) {  // before the oldest day's 00:00:00
-        if (contact) KeepBefore(*contact, KeptOf(record, contact));
+    if (!days_.empty() && day < oldest_) {  // before the oldest day's 00:00:00
+        if (contact) KeepBefore(*contact, Kept(record, contact));
         return;
     }
     keptInOrder_ = keptInOrder_ && (keptFrom_ == kept_.size() || !EarlierDay(record.time, kept_.back().time));
     // Room for as many as may be kept, once: memory is taken only as it is
     // filled, and a vector that doubles would hold twice at its peak.
     if (kept_.capacity() == 0) kept_.reserve(kMaxKeptBytes / sizeof(Kept));
-    kept_.push_back(KeptOf(record, contact));
+    kept_.emplace_back(record, contact);
     keptBytes_ += sizeof(Kept) + record.name.size();
     if (keptBytes_ > kMaxKeptBytes) {
         overflowed_ = true;
@@ -697,10 +700,6 @@ LogRecord Report::Record(const Kept& kept) {
     return record;
 }
 
-Report::Kept Report::KeptOf(const LogRecord& record, Contact* contact) {
-    return {contact, record.time, record.moment, record.status, record.gender, record.name};
-}
-
 // The contact's latest record before the timelines' days so far.
 void Report::KeepBefore(Contact& contact, Kept&& kept) {
     if (contact.before && Earlier(kept.time, contact.before->time)) return;
@@ -724,7 +723,7 @@ void Report::AddToTimelines(const LogRecord& record) {
     if (record.kind == RecordKind::Contact && Earlier(record.time, timelines_.back().day())) {
         const auto contact = contacts_.find({std::string(record.network), record.id});
         if (contact != contacts_.end()) {
-            KeepBefore(contact->second, KeptOf(record, &contact->second));
+            KeepBefore(contact->second, Kept(record, &contact->second));
         }
         return;
     }

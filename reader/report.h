@@ -101,6 +101,9 @@ private:
     // What a timeline takes of a record (DayTimeline::Add), kept: with its
     // contact (null for an own one), whose entry has its identifier.
     struct Kept {
+        Kept(const LogRecord& record, Contact* of)
+            : contact(of), time(record.time), moment(record.moment), status(record.status), gender(record.gender),
+              name(record.name) {}
         Contact* contact;
         LocalTime time;
         int64_t moment;
@@ -145,11 +148,11 @@ private:
     std::deque<LogRecord> own_;
     uint64_t olderOwn_ = 0;
     std::set<std::tuple<int, int, int>> days_;  // the newest kTimelineDays with contacts' changes
+    std::tuple<int, int, int> newest_, oldest_;  // of days_, once it has any
     std::vector<DayTimeline> timelines_;  // for those days, the newest first
     void KeepForTimelines(const LogRecord& record, Contact* contact);
     LocalTime OldestDay() const;  // of days_, not empty
     static LogRecord Record(const Kept& kept);
-    static Kept KeptOf(const LogRecord& record, Contact* contact);
     static void KeepBefore(Contact& contact, Kept&& kept);
     // The records on or after the oldest of days_ as it was when they came,
     // in the order of the logs, while they fit kMaxKeptBytes.

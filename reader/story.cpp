@@ -5,6 +5,12 @@
 #include <fstream>
 #include <system_error>
 
+#if defined(_WIN32)
+#include <cstdio>
+#else
+#include <sys/resource.h>
+#endif
+
 #include "reader/zone_time.h"
 
 namespace plumeta::reader {
@@ -44,6 +50,21 @@ bool IsOtherStory(const std::string& name, std::size_t count) {
     return digits[0] == '0' || digits.size() > 9 || std::stoul(digits) > count;
 }
 
+// How many stories' files may stay open: what the process may open, less a
+// margin for everything else it opens.
+std::size_t OpenFilesAllowed() {
+    constexpr std::size_t kMargin = 64, kMost = 4096;
+#if defined(_WIN32)
+    const std::size_t may = static_cast<std::size_t>(_getmaxstdio());  // the C library's streams
+#else
+    rlimit limit{};
+    const std::size_t may = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+                                ? static_cast<std::size_t>(limit.rlim_cur)
+                                : kMost;
+#endif
+    return may > kMargin ? std::min(may - kMargin, kMost) : 0;
+}
+
 }  // namespace
 
 StoryFolder::StoryFolder(const std::string& folder, const RecordFormatter& format) : folder_(folder), format_(format) {
@@ -54,6 +75,7 @@ StoryFolder::StoryFolder(const std::string& folder, const RecordFormatter& forma
         problem_ = "cannot make the folder " + folder + ": " + error.message();
         return;
     }
+    mayKeep_ = OpenFilesAllowed();
 }
 
 void StoryFolder::Add(Story& story, const LogRecord& record, const LogRecord* before) {
@@ -89,7 +111,7 @@ void StoryFolder::Add(Story& story, const LogRecord& record, const LogRecord* be
         }
         end = PutBase36(end, static_cast<int64_t>(word));
     }
-    out.append(row, end);
+    out.append(row, static_cast<std::size_t>(end - row));
     const bool described = before && before->described;  // the first row's "before": no description
     const bool same = record.described == described && (!described || record.description == before->description);
     if (!same) {
@@ -114,24 +136,34 @@ void StoryFolder::Add(Story& story, const LogRecord& record, const LogRecord* be
 void StoryFolder::Write(Story& story, const char* tail) {
     if (!problem_.empty()) return;
     const std::filesystem::path path = std::filesystem::u8path(folder_) / ("k" + std::to_string(story.number) + ".js");
-    if (!story.started) {
-        // An earlier report's file is written over, which is cheaper than a
-        // new one; anything else at its name (a link, a folder) is removed
-        // first, so that what it leads to is not written.
-        std::error_code error;
-        const auto status = std::filesystem::symlink_status(path, error);
-        if (!error && status.type() != std::filesystem::file_type::not_found &&
-            (status.type() != std::filesystem::file_type::regular || std::filesystem::hard_link_count(path, error) != 1)) {
-            std::filesystem::remove(path, error);
+    // The first stories' files stay open from one write to the next (opening
+    // them again is most of a write's cost); the others are opened each time.
+    std::ofstream other;
+    const bool kept = story.number <= mayKeep_;
+    if (kept && kept_.size() < story.number) kept_.resize(story.number);
+    std::ofstream& file = kept ? kept_[story.number - 1] : other;
+    if (!file.is_open()) {
+        if (!story.started) {
+            // An earlier report's file is written over, which is cheaper than
+            // a new one; anything else at its name (a link, a folder) is
+            // removed first, so that what it leads to is not written.
+            std::error_code error;
+            const auto status = std::filesystem::symlink_status(path, error);
+            if (!error && status.type() != std::filesystem::file_type::not_found &&
+                (status.type() != std::filesystem::file_type::regular ||
+                 std::filesystem::hard_link_count(path, error) != 1)) {
+                std::filesystem::remove(path, error);
+            }
         }
+        file.rdbuf()->pubsetbuf(nullptr, 0);  // the rows go out whole: no buffer of its own
+        file.open(path, std::ios::binary | (story.started ? std::ios::app : std::ios::trunc));
     }
-    std::ofstream file(path, std::ios::binary | (story.started ? std::ios::app : std::ios::trunc));
     // The byte order mark: a browser reads a script as UTF-8 by it, whatever
     // it takes a file without one to be.
     if (!story.started) file << "\xEF\xBB\xBFplumetaStory(" << story.number << ",\"";
     file << story.waiting;
     if (tail) file << tail;
-    file.close();
+    if (!kept || tail) file.close();
     if (!file) problem_ = "cannot write " + path.u8string();
     story.started = true;
     waiting_ -= story.waiting.size();

@@ -24,6 +24,7 @@
 
 #include <array>
 #include <cstdint>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -73,6 +74,8 @@ private:
 
     std::string folder_;
     const RecordFormatter& format_;
+    std::vector<std::ofstream> kept_;  // the first mayKeep_ stories' files, open between writes
+    std::size_t mayKeep_ = 0;
     std::vector<Story*> stories_;  // by number - 1; the caller owns them
     std::size_t waiting_ = 0;      // bytes in every Story::waiting
     std::vector<std::pair<uint32_t, char>> wordKeys_;  // status and gender of each of words_

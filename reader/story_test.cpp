@@ -8,6 +8,10 @@
 
 #include "reader/zone_time.h"
 
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#endif
+
 namespace plumeta::reader {
 namespace {
 
@@ -73,6 +77,51 @@ TEST(Story, RowsHoldEveryChange) {
     EXPECT_EQ(Read(folder / "theirs-1") + Read(folder / "theirs-2"), "theirstheirs");
     EXPECT_EQ(stories.words(), (std::vector<std::string>{format.StatusWord(2, 0), format.StatusWord(0x14, 0)}));
     std::filesystem::remove_all(folder);
+}
+
+// Stories long enough to be written in several goes give the same files
+// whether their files stay open between goes or are opened for each (as
+// when the process may open few: here one story's file kept).
+TEST(Story, WrittenInGoesKeptOpenOrNot) {
+    const Cp1250Converter codepage;
+    const RecordFormatter format(codepage);
+    const auto write = [&](const std::filesystem::path& folder) {
+        std::filesystem::remove_all(folder);
+        StoryFolder stories(folder.u8string(), format);
+        Story story[3];
+        LogRecord before[3];
+        for (int i = 0; i < 9; ++i) {
+            LogRecord record;
+            record.time = LocalTime{2026, 11, 1, 8, i, 0};
+            record.status = 2;
+            record.described = true;
+            record.description = std::string(kStoryBuffer / 4, static_cast<char>('a' + i));
+            stories.Add(story[i % 3], record, i >= 3 ? &before[i % 3] : nullptr);
+            before[i % 3] = record;
+        }
+        EXPECT_EQ(stories.Finish(), "");
+    };
+    const std::filesystem::path open = std::filesystem::temp_directory_path() / "plumeta-story-open";
+    const std::filesystem::path closed = std::filesystem::temp_directory_path() / "plumeta-story-closed";
+    write(open);
+#if !defined(_WIN32)
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const rlimit saved = limit;
+    limit.rlim_cur = 65;  // 64 kept for the rest of the process
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+#endif
+    write(closed);
+#if !defined(_WIN32)
+    setrlimit(RLIMIT_NOFILE, &saved);
+#endif
+    for (const char* name : {"k1.js", "k2.js", "k3.js"}) {
+        const std::string text = Read(open / name);
+        EXPECT_GT(text.size(), 3 * (kStoryBuffer / 4)) << name;
+        EXPECT_TRUE(text == Read(closed / name)) << name;
+    }
+    std::filesystem::remove_all(open);
+    std::filesystem::remove_all(closed);
 }
 
 // A folder that cannot be made: a problem said, nothing written, no crash.

@@ -91,6 +91,22 @@ TEST(TimeOnline, RealTimeBySession) {
     }
 }
 
+// Offsets remembered a day at a time are the zone's, second for second
+// around both of the year's changes, asked forwards and backwards.
+TEST(TimeOnline, RememberedOffsetsAreTheZones) {
+    InWarsaw zone;
+    if (!zone.ok()) GTEST_SKIP() << "no tz database here (Windows reads its own zone only)";
+    ZoneOffsets offsets;
+    int wrong = 0;
+    for (const LocalTime change : {LocalTime{2026, 3, 29, 1, 0, 0}, LocalTime{2026, 10, 25, 1, 0, 0}}) {  // UTC
+        const int64_t at = NaiveSeconds(change);
+        for (int64_t m = at - 2 * 86400; m < at + 2 * 86400; m += 59) wrong += offsets.At(m) != OffsetAt(m);
+        for (int64_t m = at + 86400; m > at - 86400; m -= 61) wrong += offsets.At(m) != OffsetAt(m);
+        wrong += offsets.At(at - 1) != 3600 * (change.month == 3 ? 1 : 2) || offsets.At(at) != 3600 * (change.month == 3 ? 2 : 1);
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
 // A day's timeline in real time: autumn's day has 25 hour lines (02 twice)
 // and the two sessions of the repeated hour are two bars; spring's has 23
 // (no 02), and 01:30-03:30 is one bar of one real hour.
