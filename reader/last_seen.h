@@ -44,10 +44,10 @@ std::pair<typename Map::mapped_type&, bool> EntryOf(Map& map, ContactKey& key, c
 }
 
 // Numbers contacts 0, 1, 2... in the order they first come. A log of
-// millions of lines looks its contact up on every one: by a 64-bit hash of
-// its network and identifier in a table of its own, open and a power of
-// two (no division, no node to follow), each hit checked against the
-// texts. The report's reading thread numbers the records its other thread
+// millions of lines looks its contact up on every one: by a 64-bit hash
+// (FNV-1a) of its network and identifier in a table of its own, open and a
+// power of two (no division, no node to follow), each hit checked against
+// the texts. The report's reading thread numbers the records its other thread
 // takes in (Report::Add).
 class ContactNumbers {
 public:
