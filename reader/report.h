@@ -22,9 +22,9 @@
 //
 // Memory stays bounded however long the log: per contact, its counts, its
 // newest kMaxDescriptions descriptions and its story's waiting rows (all
-// stories' within kStoryBuffer); the newest kMaxOwnChanges own changes; the
-// first kMaxSkipped skipped lines; the newest days' records within
-// kMaxKeptBytes.
+// stories' within kStoryBuffer, their room within twice that); the newest
+// kMaxOwnChanges own changes; the first kMaxSkipped skipped lines; the
+// newest days' records within kMaxKeptBytes.
 #pragma once
 
 #include <array>

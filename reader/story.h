@@ -19,7 +19,9 @@
 //
 // Memory: rows wait in their Story until all of them together reach
 // kStoryBuffer, then every story's waiting rows are appended to its file;
-// each keeps the room of its rows up to twice its share of the buffer.
+// each keeps the room of its rows up to twice its share of the buffer. The
+// first stories' files stay open until Finish, as many as the process may
+// open less 64 (at most 4096).
 #pragma once
 
 #include <array>
