@@ -5,9 +5,7 @@
 #include <fstream>
 #include <system_error>
 
-#if defined(_WIN32)
-#include <cstdio>
-#else
+#if !defined(_WIN32)
 #include <sys/resource.h>
 #endif
 
@@ -55,7 +53,7 @@ bool IsOtherStory(const std::string& name, std::size_t count) {
 std::size_t OpenFilesAllowed() {
     constexpr std::size_t kMargin = 64, kMost = 4096;
 #if defined(_WIN32)
-    const std::size_t may = static_cast<std::size_t>(_getmaxstdio());  // the C library's streams
+    const std::size_t may = 512;  // the C library's streams, unless a program asks for more
 #else
     rlimit limit{};
     const std::size_t may = getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
@@ -149,9 +147,13 @@ void StoryFolder::Write(Story& story, const char* tail) {
             // removed first, so that what it leads to is not written.
             std::error_code error;
             const auto status = std::filesystem::symlink_status(path, error);
-            if (!error && status.type() != std::filesystem::file_type::not_found &&
-                (status.type() != std::filesystem::file_type::regular ||
-                 std::filesystem::hard_link_count(path, error) != 1)) {
+#if defined(_WIN32)
+            const bool ours = false;  // the C library tells no file's links there: made afresh
+#else
+            const bool ours = status.type() == std::filesystem::file_type::regular &&
+                              std::filesystem::hard_link_count(path, error) == 1;
+#endif
+            if (!error && status.type() != std::filesystem::file_type::not_found && !ours) {
                 std::filesystem::remove(path, error);
             }
         }
