@@ -6,7 +6,6 @@
 #include <map>
 #include <optional>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -80,8 +79,12 @@ private:
 // "2026-12-08 18:31:36" comes before "2026-12-08 18:31:37". Inline: the
 // report asks it a few times a record.
 inline bool Earlier(const LocalTime& a, const LocalTime& b) {
-    return std::tie(a.year, a.month, a.day, a.hour, a.minute, a.second) <
-           std::tie(b.year, b.month, b.day, b.hour, b.minute, b.second);
+    if (a.year != b.year) return a.year < b.year;
+    if (a.month != b.month) return a.month < b.month;
+    if (a.day != b.day) return a.day < b.day;
+    if (a.hour != b.hour) return a.hour < b.hour;
+    if (a.minute != b.minute) return a.minute < b.minute;
+    return a.second < b.second;
 }
 
 }  // namespace plumeta::reader

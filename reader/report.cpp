@@ -575,7 +575,25 @@ void Report::KeepForTimelines(const LogRecord& record, Contact* contact) {
                 keptBytes_ -= sizeof kept + kept.name.size();
                 if (kept.contact) KeepBefore(*kept.contact, std::move(kept));
             };
-            for (; keptFrom_ < kept_.size() && older(kept_[keptFrom_]); ++keptFrom_) leave(kept_[keptFrom_]);
+            // Most leave from the front, a day's worth: each contact's latest
+            // of them (the one KeepBefore would keep, taking them one by one)
+            // is handed over once.
+            ++sweep_;
+            for (; keptFrom_ < kept_.size() && older(kept_[keptFrom_]); ++keptFrom_) {
+                Kept& kept = kept_[keptFrom_];
+                keptBytes_ -= sizeof kept + kept.name.size();
+                Contact* of = kept.contact;
+                if (!of) continue;
+                if (of->sweep != sweep_) {
+                    of->sweep = sweep_;
+                    of->latest = &kept;
+                    swept_.push_back(of);
+                } else if (!Earlier(kept.time, of->latest->time)) {
+                    of->latest = &kept;
+                }
+            }
+            for (Contact* of : swept_) KeepBefore(*of, std::move(*of->latest));
+            swept_.clear();
             if (keptFrom_ * 2 > kept_.size()) {  // the room of those left, once they are half
                 kept_.erase(kept_.begin(), kept_.begin() + static_cast<std::ptrdiff_t>(keptFrom_));
                 keptFrom_ = 0;

@@ -121,6 +121,8 @@ private:
         // and an hour counts online once.
         int64_t countedTo = INT64_MIN;
         uint64_t described = 0;
+        uint64_t sweep = 0;      // the last of KeepForTimelines's sweeps it had a record in,
+        Kept* latest = nullptr;  // and its latest record there
         Story story;
         std::deque<std::pair<int64_t, int64_t>> recent;  // its sessions of the last kRecentDays, moments
         // The newest kMaxDescriptions, the n-th (from 1) of `described` at
@@ -159,6 +161,8 @@ private:
     std::vector<Kept> kept_;
     std::size_t keptFrom_ = 0;  // those before it have left
     std::size_t keptBytes_ = 0;
+    uint64_t sweep_ = 0;            // the records leaving kept_'s front: the sweeps so far,
+    std::vector<Contact*> swept_;   // and the contacts of this one's (scratch)
     bool keptInOrder_ = true;  // no record of kept_ is of a day before one before it
     bool overflowed_ = false, secondPass_ = false;
     std::vector<Contact*> byNumber_;  // contacts_ by ContactNumbers's numbers
