@@ -537,6 +537,18 @@ constexpr char kStoryScript[] = R"JS(<script>
 </script>
 )JS";
 
+// Asks the processor to fetch [from, from + bytes) into the cache, to be
+// written; nothing where the compiler has no way to ask.
+void Fetch(const void* from, std::size_t bytes) {
+#if defined(__GNUC__)
+    const char* at = static_cast<const char*>(from);
+    for (std::size_t i = 0; i < bytes; i += 64) __builtin_prefetch(at + i, 1);
+#else
+    (void)from;
+    (void)bytes;
+#endif
+}
+
 bool EarlierDay(const LocalTime& a, const LocalTime& b) {
     return std::tie(a.year, a.month, a.day) < std::tie(b.year, b.month, b.day);
 }
@@ -580,12 +592,10 @@ void Report::KeepForTimelines(const LogRecord& record, Contact* contact) {
             // is handed over once.
             ++sweep_;
             for (; keptFrom_ < kept_.size() && older(kept_[keptFrom_]); ++keptFrom_) {
-#if defined(__GNUC__)
                 // The contacts are all over memory: each fetched a few ahead.
                 if (keptFrom_ + 8 < kept_.size() && kept_[keptFrom_ + 8].contact) {
-                    __builtin_prefetch(&kept_[keptFrom_ + 8].contact->sweep, 1);
+                    Fetch(&kept_[keptFrom_ + 8].contact->sweep, 1);
                 }
-#endif
                 Kept& kept = kept_[keptFrom_];
                 keptBytes_ -= sizeof kept + kept.name.size();
                 Contact* of = kept.contact;
@@ -599,9 +609,7 @@ void Report::KeepForTimelines(const LogRecord& record, Contact* contact) {
                 }
             }
             for (std::size_t i = 0; i < swept_.size(); ++i) {
-#if defined(__GNUC__)
-                if (i + 8 < swept_.size()) __builtin_prefetch(&swept_[i + 8]->before, 1);
-#endif
+                if (i + 8 < swept_.size()) Fetch(&swept_[i + 8]->before, 1);
                 KeepBefore(*swept_[i], std::move(*swept_[i]->latest));
             }
             swept_.clear();
@@ -653,15 +661,11 @@ LocalTime Report::OldestDay() const {
 void Report::Add(const LogRecord& record) { Add(record, numbers_.Of(record)); }
 
 void Report::Expect(uint32_t number) const {
-#if defined(__GNUC__)
     if (number >= byNumber_.size()) return;  // a contact not yet seen, or none
     const Contact* contact = byNumber_[number];
-    const char* from = reinterpret_cast<const char*>(contact);
-    const char* to = reinterpret_cast<const char*>(&contact->story.recent);  // where the hot part ends
-    for (const char* line = from; line < to; line += 64) __builtin_prefetch(line);
-#else
-    (void)number;
-#endif
+    // Up to where the hot part ends.
+    Fetch(contact, static_cast<std::size_t>(reinterpret_cast<const char*>(&contact->story.recent) -
+                                            reinterpret_cast<const char*>(contact)));
 }
 
 void Report::Add(const LogRecord& record, uint32_t number) {
@@ -684,14 +688,11 @@ void Report::Add(const LogRecord& record, uint32_t number) {
         byNumber_.push_back(&contacts_.try_emplace({std::string(record.network), record.id}).first->second);
     }
     Contact& contact = *byNumber_.at(number);
-#if defined(__GNUC__)
     // A change offline counts its session into the heat map's hours, at the
     // far end of the entry: fetched now, counted after the rest.
     if (record.status && contact.onlineFrom && !IsOnline(*record.status)) {
-        const char* hours = reinterpret_cast<const char*>(contact.onlineSeconds.data());
-        for (std::size_t at = 0; at < sizeof contact.onlineSeconds; at += 64) __builtin_prefetch(hours + at, 1);
+        Fetch(contact.onlineSeconds.data(), sizeof contact.onlineSeconds);
     }
-#endif
     KeepForTimelines(record, &contact);
     // Its change before this one, until AddToSeen makes this one the last.
     const LogRecord* before = contact.seen.changes ? &contact.seen.last : nullptr;
