@@ -894,6 +894,11 @@ std::string Report::Html(const RecordFormatter& format) const {
     // The log's last day, for the cards' time online.
     const LocalTime lastLocal = ToLocalTime(end);
     const int64_t lastDay = DaysFromCivil(lastLocal.year, lastLocal.month, lastLocal.day);
+    // Where its day, its week and its 30 days begin and where it ends, as
+    // moments: the same for every card (each asks the zone a few times).
+    const int64_t lastDayEnd = DayStart(lastDay + 1);
+    const int64_t windows[3] = {DayStart(lastDay), DayStart(PeriodStart(Period::Week, lastDay)),
+                                DayStart(lastDay - 29)};
     std::string lastDayText;
     {
         const LocalTime date = CivilFromDays(lastDay);
@@ -1027,17 +1032,17 @@ std::string Report::Html(const RecordFormatter& format) const {
         {
             // Time online up to the log's last record: its day, its week, its
             // last 30 days (what `plumeta-log online` counts for them).
-            int64_t day = 0, week = 0, month = 0;
+            int64_t within[3] = {};  // its day, week, 30 days
             const auto add = [&](int64_t from, int64_t to) {
-                day += SecondsWithinDays(from, to, lastDay, lastDay);
-                week += SecondsWithinDays(from, to, PeriodStart(Period::Week, lastDay), lastDay);
-                month += SecondsWithinDays(from, to, lastDay - 29, lastDay);
+                for (int w = 0; w < 3; ++w) {
+                    within[w] += std::max<int64_t>(0, std::min(to, lastDayEnd) - std::max(from, windows[w]));
+                }
             };
             for (const auto& [from, to] : e.contact->recent) add(from, to);
             if (e.contact->onlineFrom) add(*e.contact->onlineFrom, end);
             html += "<p>" + text("Czas w sieci: ") + "<span class=\"nowrap\">" + text("w dniu ") + lastDayText + " " +
-                    Duration(day) + "</span>, <span class=\"nowrap\">" + text("w jego tygodniu ") + Duration(week) +
-                    "</span>, <span class=\"nowrap\">" + text("w 30 dniach do niego ") + Duration(month) + "</span></p>\n";
+                    Duration(within[0]) + "</span>, <span class=\"nowrap\">" + text("w jego tygodniu ") + Duration(within[1]) +
+                    "</span>, <span class=\"nowrap\">" + text("w 30 dniach do niego ") + Duration(within[2]) + "</span></p>\n";
             const std::string usual = UsualHours(percent);
             if (!usual.empty()) html += "<p>" + text("Zwykle w sieci: ") + usual + "</p>\n";
         }

@@ -5,17 +5,10 @@
 #include "reader/zone_time.h"
 
 namespace plumeta::reader {
-namespace {
-
-}  // namespace
 
 int64_t DayStart(int64_t day) {
     ZoneClock clock;  // no stamp before it: the earlier moment of a repeated midnight
     return clock.MomentOf(CivilFromDays(day));
-}
-
-int64_t SecondsWithinDays(int64_t from, int64_t to, int64_t firstDay, int64_t lastDay) {
-    return std::max<int64_t>(0, std::min(to, DayStart(lastDay + 1)) - std::max(from, DayStart(firstDay)));
 }
 
 int64_t PeriodStart(Period period, int64_t day) {

@@ -60,9 +60,6 @@ private:
 
 // The moment the local day `day` (days since 1970) begins.
 int64_t DayStart(int64_t day);
-// How much of the session [from, to) (moments) falls in the local days
-// `firstDay` to `lastDay`: what `online --by day` counts for them.
-int64_t SecondsWithinDays(int64_t from, int64_t to, int64_t firstDay, int64_t lastDay);
 
 // The period of `day` (days since 1970): the first day of its day, week
 // (from Monday) or month, as days since 1970.
