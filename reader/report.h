@@ -21,8 +21,9 @@
 // counts once.
 //
 // Memory stays bounded however long the log: per contact, its counts, its
-// newest kMaxDescriptions descriptions and its story's waiting rows (all
-// stories' within kStoryBuffer, their room within twice that); the newest
+// newest kMaxDescriptions descriptions and its story's rows waiting and
+// being written (each within kStoryBuffer for all stories, their room
+// within twice that); the newest
 // kMaxOwnChanges own changes; the first kMaxSkipped skipped lines; the
 // newest days' records within kMaxKeptBytes.
 #pragma once

@@ -6,6 +6,10 @@
 #include <system_error>
 
 #if !defined(_WIN32)
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include <sys/resource.h>
 #endif
 
@@ -65,20 +69,171 @@ std::size_t OpenFilesAllowed() {
 
 }  // namespace
 
-StoryFolder::StoryFolder(const std::string& folder, const RecordFormatter& format) : folder_(folder), format_(format) {
+// The files' side: rows handed over (by number - 1) are appended to their
+// files, on a thread of its own where the build has one (not the shipped
+// Windows one). The hand is the writer's from Start until Wait returns;
+// the rest here is the writer's alone.
+struct StoryFolder::Writer {
+    std::string folder;
+    std::function<void()> beforeWrite;
+    std::size_t mayKeep = 0;
+    std::vector<std::ofstream> kept;  // the first mayKeep stories' files, open between writes
+    std::vector<char> started;        // by number - 1: its file begun
+    std::string problem;
+    // The hand.
+    std::vector<std::string> rows;  // by number - 1
+    const char* tail = nullptr;
+    std::size_t room = 0;  // what each of `rows` may keep of its room
+
+    // Appends rows[index] (and the tail) to story index + 1's file.
+    void Write(std::size_t index) {
+        const uint32_t number = static_cast<uint32_t>(index + 1);
+        std::string& text = rows[index];
+        if (!problem.empty()) {
+            text.clear();
+            return;
+        }
+        const std::filesystem::path path = std::filesystem::u8path(folder) / ("k" + std::to_string(number) + ".js");
+        if (started.size() <= index) started.resize(index + 1, false);
+        // The first stories' files stay open from one write to the next
+        // (opening them again is most of a write's cost); the others are
+        // opened each time.
+        std::ofstream other;
+        const bool keep = number <= mayKeep;
+        if (keep && kept.size() < number) kept.resize(number);
+        std::ofstream& file = keep ? kept[index] : other;
+        if (!file.is_open()) {
+            if (!started[index]) {
+                // An earlier report's file is written over, which is cheaper
+                // than a new one; anything else at its name (a link, a folder)
+                // is removed first, so that what it leads to is not written.
+                std::error_code error;
+                const auto status = std::filesystem::symlink_status(path, error);
+#if defined(_WIN32)
+                const bool ours = false;  // the C library tells no file's links there: made afresh
+#else
+                const bool ours = status.type() == std::filesystem::file_type::regular &&
+                                  std::filesystem::hard_link_count(path, error) == 1;
+#endif
+                if (!error && status.type() != std::filesystem::file_type::not_found && !ours) {
+                    std::filesystem::remove(path, error);
+                }
+            }
+            file.rdbuf()->pubsetbuf(nullptr, 0);  // the rows go out whole: no buffer of its own
+            file.open(path, std::ios::binary | (started[index] ? std::ios::app : std::ios::trunc));
+        }
+        // The byte order mark: a browser reads a script as UTF-8 by it,
+        // whatever it takes a file without one to be.
+        if (!started[index]) file << "\xEF\xBB\xBFplumetaStory(" << number << ",\"";
+        file << text;
+        if (tail) file << tail;
+        if (!keep || tail) file.close();
+        if (!file) problem = "cannot write " + path.u8string();
+        started[index] = true;
+        // Its room kept for the next rows, up to `room`.
+        if (text.capacity() <= room) {
+            text.clear();
+        } else {
+            std::string().swap(text);
+        }
+    }
+
+    void WriteHand() {
+        if (beforeWrite) beforeWrite();
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            if (tail || !rows[i].empty()) Write(i);
+        }
+    }
+
+#if !defined(_WIN32)
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool handed = false;  // the hand is the thread's
+    bool stop = false;
+    std::thread thread;
+
+    void Run() {
+        for (;;) {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return handed || stop; });
+            if (!handed) return;
+            lock.unlock();
+            WriteHand();
+            lock.lock();
+            handed = false;
+            changed.notify_all();
+        }
+    }
+#endif
+
+    // Until the last hand is written.
+    void Wait() {
+#if !defined(_WIN32)
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return !handed; });
+#endif
+    }
+
+    // The hand filled: written meanwhile, or at once without a thread.
+    void Start() {
+#if !defined(_WIN32)
+        if (thread.joinable()) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                handed = true;
+            }
+            changed.notify_all();
+            return;
+        }
+#endif
+        WriteHand();
+    }
+
+    void Stop() {
+#if !defined(_WIN32)
+        if (!thread.joinable()) return;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return !handed; });
+            stop = true;
+        }
+        changed.notify_all();
+        thread.join();
+#endif
+    }
+};
+
+StoryFolder::StoryFolder(const std::string& folder, const RecordFormatter& format,
+                         std::function<void()> beforeWrite)
+    : writer_(new Writer), format_(format) {
+    Writer& w = *writer_;
+    w.folder = folder;
+    w.beforeWrite = std::move(beforeWrite);
     const std::filesystem::path path = std::filesystem::u8path(folder);
     std::error_code error;
     std::filesystem::create_directories(path, error);
     if (error) {
-        problem_ = "cannot make the folder " + folder + ": " + error.message();
+        w.problem = "cannot make the folder " + folder + ": " + error.message();
+        failed_ = true;
         return;
     }
-    mayKeep_ = OpenFilesAllowed();
+    w.mayKeep = OpenFilesAllowed();
+#if !defined(_WIN32)
+    try {
+        w.thread = std::thread([&w] { w.Run(); });
+    } catch (...) {  // no thread to be had: each hand is written at once
+    }
+#endif
 }
 
+StoryFolder::~StoryFolder() { writer_->Stop(); }
+
+const std::string& StoryFolder::problem() const { return writer_->problem; }
+
 void StoryFolder::Add(Story& story, const LogRecord& record, const LogRecord* before) {
-    if (!problem_.empty()) return;
-    if (!story.number) {
+    if (failed_) return;
+    const bool first = !story.number;
+    if (first) {
         stories_.push_back(&story);
         story.number = static_cast<uint32_t>(stories_.size());
     }
@@ -92,7 +247,7 @@ void StoryFolder::Add(Story& story, const LogRecord& record, const LogRecord* be
     const int64_t second = days_ * 86400 + int64_t{t.hour} * 3600 + t.minute * 60 + t.second;
     char row[48];  // "\\n", TIME, "|", WORD: under 2 + 14 + 1 + 14
     char* end = row;
-    if (!out.empty() || story.started) {
+    if (!first) {
         *end++ = '\\';
         *end++ = 'n';
     }
@@ -128,66 +283,32 @@ void StoryFolder::Add(Story& story, const LogRecord& record, const LogRecord* be
         }
     }
     waiting_ += out.size() - size;
-    if (waiting_ >= kStoryBuffer) WriteAll(nullptr);
+    if (waiting_ >= kStoryBuffer) Hand(nullptr);
 }
 
-void StoryFolder::Write(Story& story, const char* tail) {
-    if (!problem_.empty()) return;
-    const std::filesystem::path path = std::filesystem::u8path(folder_) / ("k" + std::to_string(story.number) + ".js");
-    // The first stories' files stay open from one write to the next (opening
-    // them again is most of a write's cost); the others are opened each time.
-    std::ofstream other;
-    const bool kept = story.number <= mayKeep_;
-    if (kept && kept_.size() < story.number) kept_.resize(story.number);
-    std::ofstream& file = kept ? kept_[story.number - 1] : other;
-    if (!file.is_open()) {
-        if (!story.started) {
-            // An earlier report's file is written over, which is cheaper than
-            // a new one; anything else at its name (a link, a folder) is
-            // removed first, so that what it leads to is not written.
-            std::error_code error;
-            const auto status = std::filesystem::symlink_status(path, error);
-#if defined(_WIN32)
-            const bool ours = false;  // the C library tells no file's links there: made afresh
-#else
-            const bool ours = status.type() == std::filesystem::file_type::regular &&
-                              std::filesystem::hard_link_count(path, error) == 1;
-#endif
-            if (!error && status.type() != std::filesystem::file_type::not_found && !ours) {
-                std::filesystem::remove(path, error);
-            }
-        }
-        file.rdbuf()->pubsetbuf(nullptr, 0);  // the rows go out whole: no buffer of its own
-        file.open(path, std::ios::binary | (story.started ? std::ios::app : std::ios::trunc));
-    }
-    // The byte order mark: a browser reads a script as UTF-8 by it, whatever
-    // it takes a file without one to be.
-    if (!story.started) file << "\xEF\xBB\xBFplumetaStory(" << story.number << ",\"";
-    file << story.waiting;
-    if (tail) file << tail;
-    if (!kept || tail) file.close();
-    if (!file) problem_ = "cannot write " + path.u8string();
-    story.started = true;
-    waiting_ -= story.waiting.size();
-    // Its room kept for the next rows, up to twice its share of the buffer:
-    // so all of them stay within 2 * kStoryBuffer.
-    if (story.waiting.capacity() <= 2 * kStoryBuffer / stories_.size()) {
-        story.waiting.clear();
-    } else {
-        std::string().swap(story.waiting);
-    }
-}
-
-void StoryFolder::WriteAll(const char* tail) {
-    for (Story* story : stories_) {
-        if (tail || !story->waiting.empty()) Write(*story, tail);
-    }
+void StoryFolder::Hand(const char* tail) {
+    Writer& w = *writer_;
+    w.Wait();
+    if (!w.problem.empty()) failed_ = true;
+    if (w.rows.size() < stories_.size()) w.rows.resize(stories_.size());
+    // The writer's emptied rows, with their room, become the waiting ones.
+    for (std::size_t i = 0; i < stories_.size(); ++i) stories_[i]->waiting.swap(w.rows[i]);
+    waiting_ = 0;
+    w.tail = tail;
+    // Twice a story's share of the buffer, so that all rows' room, waiting
+    // and being written, stays within 4 * kStoryBuffer.
+    w.room = stories_.empty() ? 0 : 2 * kStoryBuffer / stories_.size();
+    w.Start();
 }
 
 std::string StoryFolder::Finish() {
-    WriteAll("\");\n");
+    Writer& w = *writer_;
+    if (finished_) return w.problem;
+    finished_ = true;
+    Hand("\");\n");
+    w.Stop();
     // An earlier report's stories beyond this one's: a card must not find them.
-    const std::filesystem::path path = std::filesystem::u8path(folder_);
+    const std::filesystem::path path = std::filesystem::u8path(w.folder);
     std::error_code error;
     for (std::filesystem::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
         const std::string name = it->path().filename().u8string();
@@ -195,8 +316,8 @@ std::string StoryFolder::Finish() {
             std::filesystem::remove(it->path(), error);
         }
     }
-    if (error && problem_.empty()) problem_ = "cannot clear the folder " + folder_ + ": " + error.message();
-    return problem_;
+    if (error && w.problem.empty()) w.problem = "cannot clear the folder " + w.folder + ": " + error.message();
+    return w.problem;
 }
 
 }  // namespace plumeta::reader

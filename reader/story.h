@@ -18,15 +18,18 @@
 // breaks as " / "), escaped as AppendScriptText does.
 //
 // Memory: rows wait in their Story until all of them together reach
-// kStoryBuffer, then every story's waiting rows are appended to its file;
-// each keeps the room of its rows up to twice its share of the buffer. The
+// kStoryBuffer, then every story's waiting rows are handed to the writer,
+// which appends them to the files on a thread of its own (where the build
+// has threads) while the next rows wait; each keeps the room of its rows up
+// to twice its share of the buffer, both waiting and being written. The
 // first stories' files stay open until Finish, as many as the process may
 // open less 64 (at most 4096).
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -43,7 +46,6 @@ inline constexpr std::size_t kRecentTexts = 8;
 // contact (the report's table), filled by StoryFolder.
 struct Story {
     uint32_t number = 0;  // its file's; 0 until its first change
-    bool started = false;  // its file made
     int64_t second = 0;   // the row before's time, as TIME counts it
     std::string waiting;  // rows, UTF-8, not yet in the file
     uint64_t texts = 0;       // written so far; the next goes to texts % kRecentTexts
@@ -57,7 +59,13 @@ public:
     // `folder`: where the files go (UTF-8), made when missing. An earlier
     // report's files (k<digits>.js) there are written over, and those
     // beyond this report's removed by Finish.
-    StoryFolder(const std::string& folder, const RecordFormatter& format);
+    // `beforeWrite`, a test's seam, is called on the writing thread before
+    // each hand's rows are written.
+    StoryFolder(const std::string& folder, const RecordFormatter& format,
+                std::function<void()> beforeWrite = nullptr);
+    ~StoryFolder();  // waits for the writer; files Finish did not end stay unended
+    StoryFolder(const StoryFolder&) = delete;
+    StoryFolder& operator=(const StoryFolder&) = delete;
     // Adds a contact's change to its story (numbering it on the first);
     // `before` is the contact's change before it (null for its first), kept
     // by the caller, whose description it is compared with.
@@ -68,21 +76,23 @@ public:
     std::string Finish();
     // The status words WORD counts in, UTF-8.
     const std::vector<std::string>& words() const { return words_; }
-    const std::string& problem() const { return problem_; }
+    // Once Finish has answered: "" or why.
+    const std::string& problem() const;
 
 private:
-    void Write(Story& story, const char* tail);
-    void WriteAll(const char* tail);
+    struct Writer;  // the files' side, with what it keeps open
+    // Every story's waiting rows to the writer, once it is done with the
+    // last ones; `tail` ends every file.
+    void Hand(const char* tail);
 
-    std::string folder_;
+    std::unique_ptr<Writer> writer_;
     const RecordFormatter& format_;
-    std::vector<std::ofstream> kept_;  // the first mayKeep_ stories' files, open between writes
-    std::size_t mayKeep_ = 0;
+    bool failed_ = false;          // the writer had a problem: no more rows
+    bool finished_ = false;
     std::vector<Story*> stories_;  // by number - 1; the caller owns them
     std::size_t waiting_ = 0;      // bytes in every Story::waiting
     std::vector<std::pair<uint32_t, char>> wordKeys_;  // status and gender of each of words_
     std::vector<std::string> words_;
-    std::string problem_;
     LocalTime day_{};      // the last row's, and
     int64_t days_ = 0;     // its days since 1970
 };

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <sstream>
+#include <thread>
 
 #include "reader/zone_time.h"
 
@@ -81,16 +84,36 @@ TEST(Story, RowsHoldEveryChange) {
 
 // Stories long enough to be written in several goes give the same files
 // whether their files stay open between goes or are opened for each (as
-// when the process may open few: here one story's file kept).
+// when the process may open few: here one story's file kept), and when rows
+// go on while the writer is held in its first go on purpose.
 TEST(Story, WrittenInGoesKeptOpenOrNot) {
     const Cp1250Converter codepage;
     const RecordFormatter format(codepage);
-    const auto write = [&](const std::filesystem::path& folder) {
+    const auto write = [&](const std::filesystem::path& folder, bool stall) {
         std::filesystem::remove_all(folder);
-        StoryFolder stories(folder.u8string(), format);
+        std::promise<void> holding, release;
+        std::shared_future<void> released = release.get_future().share();
+        int goes = 0;
+        StoryFolder stories(folder.u8string(), format, [&] {
+            if (!stall || goes++) return;
+            holding.set_value();
+            released.wait();
+        });
         Story story[3];
         LogRecord before[3];
+        std::thread releasing;
         for (int i = 0; i < 9; ++i) {
+            // The first go is handed over with the fourth row; the fifth to
+            // eighth come while it is held, and the eighth hands the next go
+            // over, which must wait for the first to be written: the writer
+            // is let go a while later, whatever the adding does meanwhile.
+            if (stall && i == 4) holding.get_future().wait();
+            if (stall && i == 7) {
+                releasing = std::thread([&] {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                    release.set_value();
+                });
+            }
             LogRecord record;
             record.time = LocalTime{2026, 11, 1, 8, i, 0};
             record.status = 2;
@@ -100,18 +123,21 @@ TEST(Story, WrittenInGoesKeptOpenOrNot) {
             before[i % 3] = record;
         }
         EXPECT_EQ(stories.Finish(), "");
+        if (releasing.joinable()) releasing.join();
     };
     const std::filesystem::path open = std::filesystem::temp_directory_path() / "plumeta-story-open";
     const std::filesystem::path closed = std::filesystem::temp_directory_path() / "plumeta-story-closed";
-    write(open);
+    const std::filesystem::path held = std::filesystem::temp_directory_path() / "plumeta-story-held";
+    write(open, false);
 #if !defined(_WIN32)
+    write(held, true);  // the Windows build writes at once, on the caller's thread
     rlimit limit{};
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
     const rlimit saved = limit;
     limit.rlim_cur = 65;  // 64 kept for the rest of the process
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
 #endif
-    write(closed);
+    write(closed, false);
 #if !defined(_WIN32)
     setrlimit(RLIMIT_NOFILE, &saved);
 #endif
@@ -119,9 +145,11 @@ TEST(Story, WrittenInGoesKeptOpenOrNot) {
         const std::string text = Read(open / name);
         EXPECT_GT(text.size(), 3 * (kStoryBuffer / 4)) << name;
         EXPECT_TRUE(text == Read(closed / name)) << name;
+#if !defined(_WIN32)
+        EXPECT_TRUE(text == Read(held / name)) << name;
+#endif
     }
-    std::filesystem::remove_all(open);
-    std::filesystem::remove_all(closed);
+    for (const auto& folder : {open, closed, held}) std::filesystem::remove_all(folder);
 }
 
 // A folder that cannot be made: a problem said, nothing written, no crash.
