@@ -12,8 +12,50 @@ constexpr uint32_t kBlocked = 1;
 
 bool IsOnline(uint32_t status) { return status != kUnavailable && status != kBlocked; }
 
+namespace {
+
+// LogRecord's fields, as TakeNext copies them: one added there and not here
+// mostly changes the size, and then this does not compile.
+struct CopiedFields {
+    RecordKind kind;
+    LocalTime time;
+    std::string name, id;
+    std::string_view network;
+    std::optional<uint32_t> status;
+    char gender;
+    bool described;
+    std::string description;
+    uint64_t line;
+    bool spilled;
+    bool inTemporary;
+    int64_t moment;
+};
+static_assert(sizeof(CopiedFields) == sizeof(LogRecord), "a field of LogRecord that TakeNext does not copy");
+
+// `next` into `last`, the same contact's record before it: its identifier
+// is the same text (the contact's key), its name and description mostly
+// are, so texts are copied only where they differ (a record's copies are a
+// good part of the report's work).
+void TakeNext(LogRecord& last, const LogRecord& next) {
+    last.kind = next.kind;
+    last.time = next.time;
+    if (last.name != next.name) last.name = next.name;
+    if (last.id != next.id) last.id = next.id;
+    last.network = next.network;
+    last.status = next.status;
+    last.gender = next.gender;
+    last.described = next.described;
+    if (last.description != next.description) last.description = next.description;
+    last.line = next.line;
+    last.spilled = next.spilled;
+    last.inTemporary = next.inTemporary;
+    last.moment = next.moment;
+}
+
+}  // namespace
+
 void AddToSeen(ContactSeen& seen, const LogRecord& record) {
-    seen.last = record;
+    TakeNext(seen.last, record);
     ++seen.changes;
     if (!record.status) return;  // a code without a word tells nothing
     const bool online = IsOnline(*record.status);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "reader/last_seen.h"
 #include "reader/timeline.h"
 #include "reader/zone_time.h"
@@ -110,6 +112,34 @@ TEST(LastSeen, OnlineSinceAndLastSeenOnline) {
     EXPECT_TRUE(other.online);
     ASSERT_TRUE(other.onlineSince);
     EXPECT_EQ(other.onlineSince->hour, 13);
+}
+
+// The last change is the latest record whole, whatever of it changed (the
+// texts are copied only where they differ).
+TEST(LastSeen, LastIsTheLatestRecordWhole) {
+    const auto fields = [](const LogRecord& r) {
+        return std::make_tuple(r.kind, r.time.year, r.time.month, r.time.day, r.time.hour, r.time.minute,
+                               r.time.second, r.name, r.id, r.network, r.status, r.gender, r.described,
+                               r.description, r.line, r.spilled, r.inTemporary, r.moment);
+    };
+    LogRecord next = Change(9, 30, 64);
+    next.time = LocalTime{2027, 2, 3, 4, 5, 6};
+    next.name = "Ania Nowak, long enough for the heap";
+    next.network = "JABBER";
+    next.gender = 'f';
+    next.described = true;
+    next.description = "w pracy, wracam o 18";
+    next.line = 77;
+    next.spilled = next.inTemporary = true;
+    next.moment = 1234567;
+    for (const LogRecord& first : {Change(8, 0, 2), next}) {
+        ContactSeen seen;
+        AddToSeen(seen, first);
+        AddToSeen(seen, next);
+        EXPECT_EQ(fields(seen.last), fields(next));
+        AddToSeen(seen, Change(10, 0, 0));
+        EXPECT_EQ(fields(seen.last), fields(Change(10, 0, 0)));
+    }
 }
 
 // The day's bars start from the status the contact had when it began, and
