@@ -19,22 +19,21 @@ namespace plumeta::reader {
 namespace {
 
 // Writes `value` in base 36 at `out`, "-" first when negative; answers
-// the end. Room: 14 characters (13 digits for 2^64, and the sign).
+// the end. Room: 14 characters (13 digits for 2^64, and the sign). Twice a
+// row: its digits counted first, then written from the last, in place.
 char* PutBase36(char* out, int64_t value) {
+    constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
     if (value >= 0 && value < 36) {  // a word's place, mostly
-        *out = "0123456789abcdefghijklmnopqrstuvwxyz"[value];
+        *out = kDigits[value];
         return out + 1;
     }
-    char digits[16];
-    int n = 0;
     uint64_t rest = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-    do {
-        digits[n++] = "0123456789abcdefghijklmnopqrstuvwxyz"[rest % 36];
-        rest /= 36;
-    } while (rest);
     if (value < 0) *out++ = '-';
-    while (n) *out++ = digits[--n];
-    return out;
+    int digits = 1;
+    for (uint64_t power = 36; digits < 13 && rest >= power; power *= 36) ++digits;
+    char* const end = out + digits;
+    for (char* at = end; at != out; rest /= 36) *--at = kDigits[rest % 36];
+    return end;
 }
 
 bool IsStoryFile(const std::string& name) {
