@@ -660,14 +660,18 @@ LocalTime Report::OldestDay() const {
 
 void Report::Add(const LogRecord& record) { Add(record, numbers_.Of(record)); }
 
-void Report::Expect(uint32_t number) const {
-    if (number >= byNumber_.size()) return;  // a contact not yet seen, or none
-    const Contact* contact = byNumber_[number];
-    // Up to where the hot part ends.
-    Fetch(contact, static_cast<std::size_t>(reinterpret_cast<const char*>(&contact->story.recent) -
-                                            reinterpret_cast<const char*>(contact)));
+void Report::Expect(uint32_t far, uint32_t near) const {
+    if (far < byNumber_.size()) {  // else a contact not yet seen, or none
+        const Contact* contact = byNumber_[far];
+        Fetch(contact, static_cast<std::size_t>(reinterpret_cast<const char*>(&contact->recent) -
+                                                reinterpret_cast<const char*>(contact)));
+    }
+    if (near < byNumber_.size()) {
+        const Contact& contact = *byNumber_[near];
+        Fetch(contact.story.waiting.data() + contact.story.waiting.size(), 1);  // where its next row goes
+        Fetch(contact.seen.last.description.data(), 1);  // compared with the next one
+    }
 }
-
 void Report::Add(const LogRecord& record, uint32_t number) {
     ++records_;
     spilled_ += record.spilled;

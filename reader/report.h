@@ -65,10 +65,12 @@ public:
     // thread, say), or without, numbered here: one or the other throughout.
     void Add(const LogRecord& record);
     void Add(const LogRecord& record, uint32_t contact);
-    // A hint on Add's thread: the contact numbered `contact` comes a few
-    // records later, so what its records touch first is fetched into the
-    // cache meanwhile (a decade's thousand contacts do not stay there).
-    void Expect(uint32_t contact) const;
+    // A hint on Add's thread, a few records ahead (a decade's thousand
+    // contacts do not stay in the cache): the contact numbered `far` comes
+    // some records later, so its entry is fetched into the cache meanwhile;
+    // `near`, fetched so some records ago, comes sooner, and what its entry
+    // leads to (its story's end, its last description) is fetched.
+    void Expect(uint32_t far, uint32_t near) const;
     // The timelines need the log's last days, known only at the end. Add
     // keeps the records of the newest days so far (and each contact's latest
     // before them), so that one pass does, unless those days hold more than
@@ -112,9 +114,8 @@ private:
         char gender;
         std::string name;
     };
-    // What every record touches first, together up to story.recent, which
-    // Expect fetches (a decade's thousand contacts do not stay in the
-    // cache); the rest after.
+    // What every record touches, together up to `recent`, which Expect
+    // fetches; the rest after.
     struct Contact {
         ContactSeen seen;
         std::optional<int64_t> onlineFrom;  // a moment (LogRecord::moment), while online

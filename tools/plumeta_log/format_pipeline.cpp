@@ -43,7 +43,7 @@ struct FormatPipeline::State {
 
     void FormatAll(Batch& batch) {
         for (std::size_t i = 0; i < batch.size; ++i) {
-            if (ahead && i + kAhead < batch.size) ahead(batch.numbers[i + kAhead]);
+            if (ahead && i + kAhead < batch.size) ahead(batch.numbers[i + kAhead], batch.numbers[i + kAhead / 2]);
             LogRecord& record = batch.records[i];
             format(record, *batch.files[i], batch.numbers[i]);
             GiveBackRoom(record.name);

@@ -20,10 +20,11 @@ public:
     // caller's and must outlive Finish.
     using Format = std::function<void(const plumeta::reader::LogRecord& record, const std::string& file,
                                       uint32_t number)>;
-    // `ahead`, when given, is called on the formatting thread with the
-    // number of the record kAhead places on, before each is formatted: a
-    // hint to fetch what that one needs into the cache meanwhile.
-    using Ahead = std::function<void(uint32_t number)>;
+    // `ahead`, when given, is called on the formatting thread before each
+    // record is formatted, with the numbers of the records kAhead and
+    // kAhead / 2 places on: a hint to fetch what they need into the cache
+    // meanwhile (the nearer one's, fetched, may lead to more).
+    using Ahead = std::function<void(uint32_t far, uint32_t near)>;
     explicit FormatPipeline(Format format, Ahead ahead = nullptr);
     ~FormatPipeline();  // Finish
     FormatPipeline(const FormatPipeline&) = delete;

@@ -444,7 +444,7 @@ int BuildReport(const Options& o, const RecordFormatter& format, const std::stri
     plumeta::reader::ContactNumbers numbers;
     FormatPipeline taking(
         [&](const LogRecord& record, const std::string&, uint32_t contact) { report.Add(record, contact); },
-        [&](uint32_t contact) { report.Expect(contact); });
+        [&](uint32_t far, uint32_t near) { report.Expect(far, near); });
     for (const std::string& file : o.files) {
         const std::string problem = plumeta::reader::ReadLog(
             file, o.year,
