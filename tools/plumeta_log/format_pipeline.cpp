@@ -34,11 +34,17 @@ void GiveBackRoom(std::string& text) {
 
 }  // namespace
 
-// The caller fills one batch while the thread formats the other.
+// The caller fills batches while the thread formats those filled before,
+// up to kBatches in all: a few in hand let each side go on through the
+// other's slower stretches (a day's end, a story's write, another thread
+// taking its processor) rather than wait at each batch.
+constexpr std::size_t kBatches = 4;
+
 struct FormatPipeline::State {
     Format format;
     Ahead ahead;
-    Batch filling, formatting;
+    Batch batches[kBatches];
+    std::size_t filling = 0;  // the caller's batch
     bool finished = false;
 
     void FormatAll(Batch& batch) {
@@ -56,31 +62,30 @@ struct FormatPipeline::State {
 #if !defined(_WIN32)
     std::mutex mutex;
     std::condition_variable changed;
-    bool handed = false;  // `formatting` holds records for the thread
+    std::size_t handed = 0;  // filled batches for the thread, from `filling` - handed on
     bool stop = false;
     std::thread thread;
 
     void Run() {
-        for (;;) {
+        for (std::size_t next = 0;; next = (next + 1) % kBatches) {
             std::unique_lock<std::mutex> lock(mutex);
-            changed.wait(lock, [&] { return handed || stop; });
-            if (!handed) return;
+            changed.wait(lock, [&] { return handed > 0 || stop; });
+            if (handed == 0) return;
             lock.unlock();
-            FormatAll(formatting);  // the caller waits for `handed` before touching it
+            FormatAll(batches[next]);  // the caller touches it again only once it is given back
             lock.lock();
-            handed = false;
+            --handed;
             changed.notify_all();
         }
     }
 
-    // Waits until the thread is done with `formatting`, then hands it the
-    // full batch.
+    // Hands the filled batch over, and waits until there is one to fill.
     void Hand() {
         std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [&] { return !handed; });
-        std::swap(filling, formatting);
-        handed = true;
+        ++handed;
         changed.notify_all();
+        changed.wait(lock, [&] { return handed < kBatches; });
+        filling = (filling + 1) % kBatches;
     }
 #endif
 };
@@ -100,7 +105,7 @@ FormatPipeline::~FormatPipeline() { Finish(); }
 
 void FormatPipeline::Add(const LogRecord& record, const std::string& file, uint32_t number) {
     State& s = *state_;
-    Batch& batch = s.filling;
+    Batch& batch = s.batches[s.filling];
     batch.records[batch.size] = record;
     batch.files[batch.size] = &file;
     batch.numbers[batch.size] = number;
@@ -124,7 +129,7 @@ void FormatPipeline::Finish() {
         s.Hand();
         {
             std::unique_lock<std::mutex> lock(s.mutex);
-            s.changed.wait(lock, [&] { return !s.handed; });
+            s.changed.wait(lock, [&] { return s.handed == 0; });
             s.stop = true;
         }
         s.changed.notify_all();
@@ -132,5 +137,5 @@ void FormatPipeline::Finish() {
         return;
     }
 #endif
-    s.FormatAll(s.filling);
+    s.FormatAll(s.batches[s.filling]);
 }
