@@ -46,8 +46,9 @@ std::pair<typename Map::mapped_type&, bool> EntryOf(Map& map, ContactKey& key, c
 // millions of lines looks its contact up on every one: by a 64-bit hash
 // (FNV-1a) of its network and identifier in a table of its own, open and a
 // power of two (no division, no node to follow), each hit checked against
-// the texts. The report's reading thread numbers the records its other thread
-// takes in (Report::Add).
+// the texts. The report numbers its records a few ahead of taking them in
+// (Report::Add), so that what their contacts' entries hold is fetched into
+// the cache meanwhile.
 class ContactNumbers {
 public:
     static constexpr uint32_t kNone = UINT32_MAX;  // an own record's: no contact

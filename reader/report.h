@@ -61,8 +61,8 @@ public:
     void AddFile(const std::string& file, const std::string& problem);
     void AddSkipped(const std::string& file, uint64_t line, const std::string& why);
     // Every record, in the order of the logs; with its number from a
-    // ContactNumbers that has numbered every record before it (on another
-    // thread, say), or without, numbered here: one or the other throughout.
+    // ContactNumbers that has numbered every record before it (and maybe a
+    // few after), or without, numbered here: one or the other throughout.
     void Add(const LogRecord& record);
     void Add(const LogRecord& record, uint32_t contact);
     // A hint on Add's thread, a few records ahead (a decade's thousand

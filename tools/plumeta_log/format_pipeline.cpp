@@ -42,13 +42,18 @@ constexpr std::size_t kBatches = 4;
 
 struct FormatPipeline::State {
     Format format;
+    Number number;
     Ahead ahead;
     Batch batches[kBatches];
     std::size_t filling = 0;  // the caller's batch
     bool finished = false;
 
     void FormatAll(Batch& batch) {
+        if (number) {
+            for (std::size_t i = 0; i < kAhead && i < batch.size; ++i) batch.numbers[i] = number(batch.records[i]);
+        }
         for (std::size_t i = 0; i < batch.size; ++i) {
+            if (number && i + kAhead < batch.size) batch.numbers[i + kAhead] = number(batch.records[i + kAhead]);
             if (ahead && i + kAhead < batch.size) ahead(batch.numbers[i + kAhead], batch.numbers[i + kAhead / 2]);
             LogRecord& record = batch.records[i];
             format(record, *batch.files[i], batch.numbers[i]);
@@ -90,8 +95,9 @@ struct FormatPipeline::State {
 #endif
 };
 
-FormatPipeline::FormatPipeline(Format format, Ahead ahead) : state_(new State) {
+FormatPipeline::FormatPipeline(Format format, Number number, Ahead ahead) : state_(new State) {
     state_->format = std::move(format);
+    state_->number = std::move(number);
     state_->ahead = std::move(ahead);
 #if !defined(_WIN32)
     try {
@@ -103,12 +109,11 @@ FormatPipeline::FormatPipeline(Format format, Ahead ahead) : state_(new State) {
 
 FormatPipeline::~FormatPipeline() { Finish(); }
 
-void FormatPipeline::Add(const LogRecord& record, const std::string& file, uint32_t number) {
+void FormatPipeline::Add(const LogRecord& record, const std::string& file) {
     State& s = *state_;
     Batch& batch = s.batches[s.filling];
     batch.records[batch.size] = record;
     batch.files[batch.size] = &file;
-    batch.numbers[batch.size] = number;
     batch.bytes += record.name.size() + record.id.size() + record.description.size();
     if (++batch.size < kBatch && batch.bytes < kBatchBytes) return;
 #if !defined(_WIN32)

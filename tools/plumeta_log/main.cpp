@@ -438,18 +438,19 @@ int BuildReport(const Options& o, const RecordFormatter& format, const std::stri
         report.SetStories(&*stories, folder.filename().u8string());
     }
     std::vector<std::string> unreadable;
-    // The records are taken in on a thread of their own while the next are
-    // read and their contacts numbered (the warnings touch none of what Add
+    // The records are numbered by their contacts and taken in on a thread of
+    // their own while the next are read (the warnings touch none of what Add
     // does).
     plumeta::reader::ContactNumbers numbers;
     FormatPipeline taking(
         [&](const LogRecord& record, const std::string&, uint32_t contact) { report.Add(record, contact); },
+        [&](const LogRecord& record) { return numbers.Of(record); },
         [&](uint32_t far, uint32_t near) { report.Expect(far, near); });
     for (const std::string& file : o.files) {
         const std::string problem = plumeta::reader::ReadLog(
             file, o.year,
             [&](const LogRecord& record) {
-                if (Passes(o, record)) taking.Add(record, file, numbers.Of(record));
+                if (Passes(o, record)) taking.Add(record, file);
             },
             [&](uint64_t line, const std::string& why) {
                 std::fprintf(stderr, "%s:%llu: %s\n", file.c_str(), static_cast<unsigned long long>(line),
