@@ -549,10 +549,6 @@ void Fetch(const void* from, std::size_t bytes) {
 #endif
 }
 
-bool EarlierDay(const LocalTime& a, const LocalTime& b) {
-    return std::tie(a.year, a.month, a.day) < std::tie(b.year, b.month, b.day);
-}
-
 }  // namespace
 
 void Report::CountOnline(Contact& contact, int64_t from, int64_t to) {
@@ -577,85 +573,83 @@ void Report::KeepForTimelines(const LogRecord& record, Contact* contact) {
         if (days_.size() > static_cast<std::size_t>(kTimelineDays)) {
             days_.erase(days_.begin());
             oldest_ = *days_.begin();
-            // The oldest day moved on: what is kept from before it is now
-            // only a contact's state when the days begin. Mostly the front
-            // (a log's days in order); a record a clock or a spill put among
-            // newer days moves the rest up.
-            const LocalTime oldest = OldestDay();
-            const auto older = [&](const Kept& kept) { return Earlier(kept.time, oldest); };
-            const auto leave = [&](Kept& kept) {  // then dropped
-                keptBytes_ -= sizeof kept + kept.name.size();
-                if (kept.contact) KeepBefore(*kept.contact, std::move(kept));
-            };
-            // Most leave from the front, a day's worth: each contact's latest
-            // of them (the one KeepBefore would keep, taking them one by one)
-            // is handed over once.
-            ++sweep_;
-            for (; keptFrom_ < kept_.size() && older(kept_[keptFrom_]); ++keptFrom_) {
-                // The contacts are all over memory: each fetched a few ahead.
-                if (keptFrom_ + 8 < kept_.size() && kept_[keptFrom_ + 8].contact) {
-                    Fetch(&kept_[keptFrom_ + 8].contact->sweep, 1);
-                }
-                Kept& kept = kept_[keptFrom_];
-                keptBytes_ -= sizeof kept + kept.name.size();
-                Contact* of = kept.contact;
-                if (!of) continue;
-                if (of->sweep != sweep_) {
-                    of->sweep = sweep_;
-                    of->latest = &kept;
-                    swept_.push_back(of);
-                } else if (!Earlier(kept.time, of->latest->time)) {
-                    of->latest = &kept;
-                }
-            }
-            for (std::size_t i = 0; i < swept_.size(); ++i) {
-                if (i + 8 < swept_.size()) Fetch(&swept_[i + 8]->before, 1);
-                KeepBefore(*swept_[i], std::move(*swept_[i]->latest));
-            }
-            swept_.clear();
-            if (keptFrom_ * 2 > kept_.size()) {  // the room of those left, once they are half
-                kept_.erase(kept_.begin(), kept_.begin() + static_cast<std::ptrdiff_t>(keptFrom_));
-                keptFrom_ = 0;
-            }
-            const auto first = kept_.begin() + static_cast<std::ptrdiff_t>(keptFrom_);
-            auto from = keptInOrder_ ? kept_.end() : std::find_if(first, kept_.end(), older);
-            if (from != kept_.end()) {
-                auto stay = from;
-                for (auto it = from; it != kept_.end(); ++it) {
-                    if (older(*it)) {
-                        leave(*it);
-                    } else {
-                        *stay++ = std::move(*it);
-                    }
-                }
-                kept_.erase(stay, kept_.end());
-                keptInOrder_ = std::is_sorted(first, kept_.end(), [](const Kept& a, const Kept& b) {
-                    return EarlierDay(a.time, b.time);
-                });
+            // The days before the oldest now leave: what is kept of them is
+            // only each contact's state when the days begin.
+            while (!keptDays_.empty() && keptDays_.front().day < oldest_) {
+                LeaveDay(keptDays_.front());
+                spareDays_.push_back(std::move(keptDays_.front()));
+                keptDays_.erase(keptDays_.begin());
             }
         }
     }
     if (overflowed_) return;
     if (!days_.empty() && day < oldest_) {  // before the oldest day's 00:00:00
-        if (contact) KeepBefore(*contact, Kept(record, contact));
+        if (contact) KeepBefore(*contact, record.time, record.moment, record.status, record.gender, record.name);
         return;
     }
-    keptInOrder_ = keptInOrder_ && (keptFrom_ == kept_.size() || !EarlierDay(record.time, kept_.back().time));
-    // Room for as many as may be kept, once: memory is taken only as it is
-    // filled, and a vector that doubles would hold twice at its peak.
-    if (kept_.capacity() == 0) kept_.reserve(kMaxKeptBytes / sizeof(Kept));
-    kept_.emplace_back(record, contact);
+    // Its day: mostly the last; one a clock or a spill put among them found.
+    auto at = keptDays_.end();
+    if (keptDays_.empty() || keptDays_.back().day != day) {
+        at = std::lower_bound(keptDays_.begin(), keptDays_.end(), day,
+                              [](const KeptDay& kept, const std::tuple<int, int, int>& d) { return kept.day < d; });
+        if (at == keptDays_.end() || at->day != day) {
+            KeptDay fresh;
+            if (!spareDays_.empty()) {
+                fresh = std::move(spareDays_.back());
+                spareDays_.pop_back();
+            }
+            fresh.day = day;
+            at = keptDays_.insert(at, std::move(fresh));
+        }
+    } else {
+        at = keptDays_.end() - 1;
+    }
+    KeptDay& kept = *at;
+    kept.records.push_back(Kept{contact, record.moment, static_cast<uint32_t>(kept.names.size()),
+                                static_cast<uint32_t>(record.name.size()), record.status.value_or(0),
+                                static_cast<uint8_t>(record.time.hour), static_cast<uint8_t>(record.time.minute),
+                                static_cast<uint8_t>(record.time.second), record.status.has_value(), record.gender});
+    kept.names += record.name;
     keptBytes_ += sizeof(Kept) + record.name.size();
     if (keptBytes_ > kMaxKeptBytes) {
         overflowed_ = true;
-        std::vector<Kept>().swap(kept_);
-        keptFrom_ = 0;
+        std::vector<KeptDay>().swap(keptDays_);
+        std::vector<KeptDay>().swap(spareDays_);
     }
 }
 
-LocalTime Report::OldestDay() const {
-    const auto [year, month, day] = *days_.begin();
-    return LocalTime{year, month, day, 0, 0, 0};
+void Report::LeaveDay(KeptDay& day) {
+    // Each contact's latest of the day (the one KeepBefore would keep,
+    // taking them one by one) is handed over once. The contacts are all
+    // over memory: each fetched a few ahead.
+    const auto secondOf = [](const Kept& kept) { return kept.hour * 3600 + kept.minute * 60 + kept.second; };
+    ++sweep_;
+    const std::vector<Kept>& records = day.records;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        if (i + 8 < records.size() && records[i + 8].contact) Fetch(&records[i + 8].contact->sweep, 1);
+        const Kept& kept = records[i];
+        keptBytes_ -= sizeof kept + kept.nameSize;
+        Contact* of = kept.contact;
+        if (!of) continue;
+        if (of->sweep != sweep_) {
+            of->sweep = sweep_;
+            of->latest = &kept;
+            swept_.push_back(of);
+        } else if (secondOf(kept) >= secondOf(*of->latest)) {
+            of->latest = &kept;
+        }
+    }
+    const auto [year, month, dayOfMonth] = day.day;
+    for (std::size_t i = 0; i < swept_.size(); ++i) {
+        if (i + 8 < swept_.size()) Fetch(&swept_[i + 8]->before, 1);
+        const Kept& latest = *swept_[i]->latest;
+        KeepBefore(*swept_[i], LocalTime{year, month, dayOfMonth, latest.hour, latest.minute, latest.second},
+                   latest.moment, latest.hasStatus ? std::optional<uint32_t>(latest.status) : std::nullopt,
+                   latest.gender, std::string_view(day.names).substr(latest.nameAt, latest.nameSize));
+    }
+    swept_.clear();
+    day.records.clear();
+    day.names.clear();
 }
 
 void Report::Add(const LogRecord& record) { Add(record, numbers_.Of(record)); }
@@ -727,14 +721,15 @@ void Report::Add(const LogRecord& record, uint32_t number) {
 
 // A kept record as a timeline takes it (DayTimeline::Add): its contact's
 // identifier and network from the contact's entry.
-LogRecord Report::Record(const Kept& kept) {
+LogRecord Report::Record(const Kept& kept, const KeptDay& day) {
     LogRecord record;
     record.kind = kept.contact ? RecordKind::Contact : RecordKind::Own;
-    record.time = kept.time;
+    const auto [year, month, dayOfMonth] = day.day;
+    record.time = LocalTime{year, month, dayOfMonth, kept.hour, kept.minute, kept.second};
     record.moment = kept.moment;
-    record.status = kept.status;
+    if (kept.hasStatus) record.status = kept.status;
     record.gender = kept.gender;
-    record.name = kept.name;
+    record.name.assign(day.names, kept.nameAt, kept.nameSize);
     if (kept.contact) {
         record.id = kept.contact->seen.last.id;
         record.network = kept.contact->seen.last.network;
@@ -742,16 +737,34 @@ LogRecord Report::Record(const Kept& kept) {
     return record;
 }
 
+LogRecord Report::Record(const Contact& contact, const Before& before) {
+    LogRecord record;
+    record.time = before.time;
+    record.moment = before.moment;
+    record.status = before.status;
+    record.gender = before.gender;
+    record.name = before.name;
+    record.id = contact.seen.last.id;
+    record.network = contact.seen.last.network;
+    return record;
+}
+
 // The contact's latest record before the timelines' days so far.
-void Report::KeepBefore(Contact& contact, Kept&& kept) {
-    if (contact.before && Earlier(kept.time, contact.before->time)) return;
-    contact.before = std::move(kept);
+void Report::KeepBefore(Contact& contact, const LocalTime& time, int64_t moment, std::optional<uint32_t> status,
+                        char gender, std::string_view name) {
+    if (contact.before && Earlier(time, contact.before->time)) return;
+    Before& before = contact.before ? *contact.before : contact.before.emplace();
+    before.time = time;
+    before.moment = moment;
+    before.status = status;
+    before.gender = gender;
+    before.name.assign(name);
 }
 
 void Report::StartTimelines() {
     secondPass_ = true;
-    std::vector<Kept>().swap(kept_);
-    keptFrom_ = 0;
+    std::vector<KeptDay>().swap(keptDays_);
+    std::vector<KeptDay>().swap(spareDays_);
     for (auto& [key, contact] : contacts_) contact.before.reset();
     timelines_.clear();
     for (auto day = days_.rbegin(); day != days_.rend(); ++day) {
@@ -765,7 +778,7 @@ void Report::AddToTimelines(const LogRecord& record) {
     if (record.kind == RecordKind::Contact && Earlier(record.time, timelines_.back().day())) {
         const auto contact = contacts_.find({std::string(record.network), record.id});
         if (contact != contacts_.end()) {
-            KeepBefore(contact->second, Kept(record, &contact->second));
+            KeepBefore(contact->second, record.time, record.moment, record.status, record.gender, record.name);
         }
         return;
     }
@@ -774,19 +787,22 @@ void Report::AddToTimelines(const LogRecord& record) {
 
 void Report::FinishTimelines() {
     if (!secondPass_) {  // what Add kept is what a second pass would give
-        std::vector<Kept> kept;
-        kept.swap(kept_);
-        const std::size_t from = keptFrom_;
-        std::vector<std::optional<Kept>> before;
+        std::vector<KeptDay> kept;
+        kept.swap(keptDays_);
+        std::vector<std::optional<Before>> before;
         for (auto& [key, contact] : contacts_) before.push_back(std::move(contact.before));
         StartTimelines();
         std::size_t i = 0;
         for (auto& [key, contact] : contacts_) contact.before = std::move(before[i++]);
-        for (std::size_t k = from; k < kept.size(); ++k) AddToTimelines(Record(kept[k]));
+        // By day, each in the order of the logs: a timeline takes a day's
+        // changes from that day alone, and its state before from the latest.
+        for (const KeptDay& day : kept) {
+            for (const Kept& record : day.records) AddToTimelines(Record(record, day));
+        }
     }
     for (DayTimeline& timeline : timelines_) {
         for (auto& [key, contact] : contacts_) {
-            if (contact.before) timeline.Add(Record(*contact.before));
+            if (contact.before) timeline.Add(Record(contact, *contact.before));
         }
     }
     for (auto& [key, contact] : contacts_) contact.before.reset();

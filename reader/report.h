@@ -35,6 +35,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -102,16 +103,31 @@ private:
     };
     struct Contact;
     // What a timeline takes of a record (DayTimeline::Add), kept: with its
-    // contact (null for an own one), whose entry has its identifier.
+    // contact (null for an own one), whose entry has its identifier, and its
+    // name in its day's `names`. Small and plain: all of a decade's records
+    // pass through.
     struct Kept {
-        Kept(const LogRecord& record, Contact* of)
-            : contact(of), time(record.time), moment(record.moment), status(record.status), gender(record.gender),
-              name(record.name) {}
         Contact* contact;
-        LocalTime time;
         int64_t moment;
-        std::optional<uint32_t> status;
+        uint32_t nameAt, nameSize;
+        uint32_t status;  // when hasStatus
+        uint8_t hour, minute, second;
+        bool hasStatus;
         char gender;
+    };
+    // A day's kept records, in the order of the logs, and their names one
+    // after another; emptied when the day leaves, its room kept for another.
+    struct KeptDay {
+        std::tuple<int, int, int> day;
+        std::vector<Kept> records;
+        std::string names;  // Windows-1250
+    };
+    // A contact's latest record before the timelines' days, as kept.
+    struct Before {
+        LocalTime time;
+        int64_t moment = 0;
+        std::optional<uint32_t> status;
+        char gender = 0;
         std::string name;
     };
     // What every record touches, together up to `recent`, which Expect
@@ -123,8 +139,8 @@ private:
         // and an hour counts online once.
         int64_t countedTo = INT64_MIN;
         uint64_t described = 0;
-        uint64_t sweep = 0;      // the last of KeepForTimelines's sweeps it had a record in,
-        Kept* latest = nullptr;  // and its latest record there
+        uint64_t sweep = 0;            // the last of LeaveDay's sweeps it had a record in,
+        const Kept* latest = nullptr;  // and its latest record there
         Story story;
         std::deque<std::pair<int64_t, int64_t>> recent;  // its sessions of the last kRecentDays, moments
         // The newest kMaxDescriptions, the n-th (from 1) of `described` at
@@ -132,7 +148,7 @@ private:
         std::array<Described, kMaxDescriptions> descriptions;
         // Its latest record from before the oldest of the timelines' days:
         // all they need of that time, handed over by FinishTimelines.
-        std::optional<Kept> before;
+        std::optional<Before> before;
         std::array<uint32_t, kWeekHours> onlineSeconds{};  // by hour of the week
     };
 
@@ -155,17 +171,20 @@ private:
     std::tuple<int, int, int> newest_, oldest_;  // of days_, once it has any
     std::vector<DayTimeline> timelines_;  // for those days, the newest first
     void KeepForTimelines(const LogRecord& record, Contact* contact);
-    LocalTime OldestDay() const;  // of days_, not empty
-    static LogRecord Record(const Kept& kept);
-    static void KeepBefore(Contact& contact, Kept&& kept);
-    // The records on or after the oldest of days_ as it was when they came,
-    // in the order of the logs, while they fit kMaxKeptBytes.
-    std::vector<Kept> kept_;
-    std::size_t keptFrom_ = 0;  // those before it have left
+    // The day's records hand each contact's latest to KeepBefore; the day
+    // is emptied.
+    void LeaveDay(KeptDay& day);
+    static LogRecord Record(const Kept& kept, const KeptDay& day);
+    static LogRecord Record(const Contact& contact, const Before& before);
+    static void KeepBefore(Contact& contact, const LocalTime& time, int64_t moment, std::optional<uint32_t> status,
+                           char gender, std::string_view name);
+    // The records, contacts' and own, from the oldest of days_ on as it was
+    // when they came, by day, while they fit kMaxKeptBytes; and emptied
+    // days, for their room.
+    std::vector<KeptDay> keptDays_, spareDays_;
     std::size_t keptBytes_ = 0;
-    uint64_t sweep_ = 0;            // the records leaving kept_'s front: the sweeps so far,
+    uint64_t sweep_ = 0;            // LeaveDay's sweeps so far,
     std::vector<Contact*> swept_;   // and the contacts of this one's (scratch)
-    bool keptInOrder_ = true;  // no record of kept_ is of a day before one before it
     bool overflowed_ = false, secondPass_ = false;
     std::vector<Contact*> byNumber_;  // contacts_ by ContactNumbers's numbers
     ContactNumbers numbers_;          // for Add without a number

@@ -240,7 +240,7 @@ TEST(Report, PageAgreesWithItsData) {
 // One pass keeps the newest days' records as it goes; the page it gives is
 // the page of two passes: days that come back after they were left, a
 // clock set back over midnight, own lines among them, contacts online since
-// before the days, and days too full to keep (then the second pass is
+// before the days, two changes in a second, and days too full to keep (then the second pass is
 // needed, and taken).
 TEST(Report, OnePassDrawsTheDaysAsTwo) {
     auto line = [](int day, int hour, const char* id, bool on, std::string description = "") {
@@ -258,6 +258,7 @@ TEST(Report, OnePassDrawsTheDaysAsTwo) {
         longDays.push_back(line(day, 8, day % 3 ? "A" : "B", true));
         longDays.push_back(own(day));
         longDays.push_back(line(day, 20, "A", false));
+        if (day == 5) longDays.push_back(line(day, 20, "A", true));  // the latest of a day left: the later
     }
     longDays.push_back(line(2, 9, "C", true));  // online since long before the days
     cameBack = longDays;
