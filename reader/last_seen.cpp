@@ -36,7 +36,7 @@ static_assert(sizeof(CopiedFields) == sizeof(LogRecord), "a field of LogRecord t
 // is the same text (the contact's key), its name and description mostly
 // are, so texts are copied only where they differ (a record's copies are a
 // good part of the report's work).
-void TakeNext(LogRecord& last, const LogRecord& next) {
+void TakeNext(LogRecord& last, const LogRecord& next, bool sameDescription) {
     last.kind = next.kind;
     last.time = next.time;
     if (last.name != next.name) last.name = next.name;
@@ -45,7 +45,7 @@ void TakeNext(LogRecord& last, const LogRecord& next) {
     last.status = next.status;
     last.gender = next.gender;
     last.described = next.described;
-    if (last.description != next.description) last.description = next.description;
+    if (!sameDescription) last.description = next.description;
     last.line = next.line;
     last.spilled = next.spilled;
     last.inTemporary = next.inTemporary;
@@ -55,7 +55,11 @@ void TakeNext(LogRecord& last, const LogRecord& next) {
 }  // namespace
 
 void AddToSeen(ContactSeen& seen, const LogRecord& record) {
-    TakeNext(seen.last, record);
+    AddToSeen(seen, record, seen.last.description == record.description);
+}
+
+void AddToSeen(ContactSeen& seen, const LogRecord& record, bool sameDescription) {
+    TakeNext(seen.last, record, sameDescription);
     ++seen.changes;
     if (!record.status) return;  // a code without a word tells nothing
     const bool online = IsOnline(*record.status);

@@ -25,8 +25,11 @@ struct ContactSeen {
 // blocked (1).
 bool IsOnline(uint32_t status);
 
-// Takes a contact's next record (in the order of the log) into `seen`.
+// Takes a contact's next record (in the order of the log) into `seen`;
+// `sameDescription`, where the caller knows it, says whether the record's
+// description is the text of seen.last's.
 void AddToSeen(ContactSeen& seen, const LogRecord& record);
+void AddToSeen(ContactSeen& seen, const LogRecord& record, bool sameDescription);
 
 // By network and identifier, which stay when a contact is renamed.
 using ContactKey = std::pair<std::string, std::string>;

@@ -694,17 +694,19 @@ void Report::Add(const LogRecord& record, uint32_t number) {
     KeepForTimelines(record, &contact);
     // Its change before this one, until AddToSeen makes this one the last.
     const LogRecord* before = contact.seen.changes ? &contact.seen.last : nullptr;
-    if (stories_) stories_->Add(contact.story, record, before);
+    // Whether its description is that change's text: asked once, for its
+    // story, its card and its last change.
+    const bool sameText = before && record.description == before->description;
+    if (stories_) stories_->Add(contact.story, record, before, sameText);
     // A change without one clears the description: setting the same again is
     // setting it.
-    if (record.described && !record.description.empty() &&
-        !(before && before->described && before->description == record.description)) {
+    if (record.described && !record.description.empty() && !(before && before->described && sameText)) {
         // The oldest kept makes room (its text's room reused).
         Described& slot = contact.descriptions[contact.described++ % kMaxDescriptions];
         slot.time = record.time;
         slot.text.assign(record.description);
     }
-    AddToSeen(contact.seen, record);
+    AddToSeen(contact.seen, record, sameText);
     if (!record.status) return;  // a code without a word tells nothing
     const int64_t now = record.moment;
     const bool online = IsOnline(*record.status);

@@ -230,6 +230,10 @@ StoryFolder::~StoryFolder() { writer_->Stop(); }
 const std::string& StoryFolder::problem() const { return writer_->problem; }
 
 void StoryFolder::Add(Story& story, const LogRecord& record, const LogRecord* before) {
+    Add(story, record, before, before && record.description == before->description);
+}
+
+void StoryFolder::Add(Story& story, const LogRecord& record, const LogRecord* before, bool sameText) {
     if (failed_) return;
     const bool first = !story.number;
     if (first) {
@@ -265,7 +269,7 @@ void StoryFolder::Add(Story& story, const LogRecord& record, const LogRecord* be
     }
     out.append(row, static_cast<std::size_t>(end - row));
     const bool described = before && before->described;  // the first row's "before": no description
-    const bool same = record.described == described && (!described || record.description == before->description);
+    const bool same = record.described == described && (!described || sameText);
     if (!same) {
         out += '|';
         // One of the story's last kRecentTexts texts again: its slot.
