@@ -18,17 +18,46 @@
 namespace plumeta::reader {
 namespace {
 
+constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+
+// Each of 0 to 36 * 36 - 1 as its two digits of base 36: a row's time is
+// mostly three or four digits, two of these.
+struct DigitPairs {
+    char pair[36 * 36][2];
+    constexpr DigitPairs() : pair() {
+        for (int i = 0; i < 36 * 36; ++i) {
+            pair[i][0] = kDigits[i / 36];
+            pair[i][1] = kDigits[i % 36];
+        }
+    }
+};
+constexpr DigitPairs kPairs;
+
 // Writes `value` in base 36 at `out`, "-" first when negative; answers
-// the end. Room: 14 characters (13 digits for 2^64, and the sign). Twice a
-// row: its digits counted first, then written from the last, in place.
+// the end. Room: 14 characters (13 digits for 2^64, and the sign).
 char* PutBase36(char* out, int64_t value) {
-    constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
     if (value >= 0 && value < 36) {  // a word's place, mostly
         *out = kDigits[value];
         return out + 1;
     }
     uint64_t rest = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
     if (value < 0) *out++ = '-';
+    if (rest < 36 * 36 * 36 * 36) {  // up to four digits: the high pair's digits, then the low pair
+        const auto high = static_cast<uint32_t>(rest / (36 * 36)), low = static_cast<uint32_t>(rest % (36 * 36));
+        if (high == 0 && low < 36) {  // -35 to -1
+            *out = kDigits[low];
+            return out + 1;
+        }
+        if (high >= 36) {
+            *out++ = kPairs.pair[high][0];
+            *out++ = kPairs.pair[high][1];
+        } else if (high > 0) {
+            *out++ = kDigits[high];
+        }
+        *out++ = kPairs.pair[low][0];
+        *out++ = kPairs.pair[low][1];
+        return out;
+    }
     int digits = 1;
     for (uint64_t power = 36; digits < 13 && rest >= power; power *= 36) ++digits;
     char* const end = out + digits;

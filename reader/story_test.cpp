@@ -82,6 +82,42 @@ TEST(Story, RowsHoldEveryChange) {
     std::filesystem::remove_all(folder);
 }
 
+// A row's time, the seconds from the row before in base 36, at the edges
+// of its lengths, both ways.
+TEST(Story, TimesInBase36) {
+    const struct {
+        int64_t step;
+        const char* digits;
+    } steps[] = {{35, "z"},          {36, "10"},         {1295, "zz"},         {1296, "100"},
+                 {46655, "zzz"},     {46656, "1000"},    {1679615, "zzzz"},    {1679616, "10000"},
+                 {-1, "-1"},         {-36, "-10"},       {-1296, "-100"},      {-1679616, "-10000"}};
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() / "plumeta-story-times";
+    std::filesystem::remove_all(folder);
+    const Cp1250Converter codepage;
+    const RecordFormatter format(codepage);
+    StoryFolder stories(folder.u8string(), format);
+    Story story;
+    int64_t second = DaysFromCivil(2026, 6, 1) * 86400;
+    std::string expected = "\xEF\xBB\xBFplumetaStory(1,\"" + std::string("tfxeo0|0");  // 2026-06-01 00:00:00
+    LogRecord before;
+    for (std::size_t i = 0; i <= std::size(steps); ++i) {
+        if (i) {
+            second += steps[i - 1].step;
+            expected += std::string("\\n") + steps[i - 1].digits + "|0";
+        }
+        LogRecord record;
+        const LocalTime date = CivilFromDays(second / 86400);
+        record.time = LocalTime{date.year, date.month, date.day, static_cast<int>(second % 86400 / 3600),
+                                static_cast<int>(second % 3600 / 60), static_cast<int>(second % 60)};
+        record.status = 2;
+        stories.Add(story, record, i ? &before : nullptr);
+        before = record;
+    }
+    EXPECT_EQ(stories.Finish(), "");
+    EXPECT_EQ(Read(folder / "k1.js"), expected + "\");\n");
+    std::filesystem::remove_all(folder);
+}
+
 // Stories long enough to be written in several goes give the same files
 // whether their files stay open between goes or are opened for each (as
 // when the process may open few: here one story's file kept), and when rows
