@@ -1,8 +1,8 @@
 // Records formatted on a thread of their own while the next ones are read:
 // for csv, json and show, reading and formatting each take about half the
 // time. Records go over in batches, in order, copied into batches that keep
-// their room, a few in hand at once. Where the build has no threads (the shipped Windows one), each
-// is formatted at once.
+// their room, a few in hand at once. Where the build has no threads (the
+// shipped Windows one), each is formatted at once.
 #pragma once
 
 #include <cstddef>
