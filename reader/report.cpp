@@ -654,14 +654,14 @@ void Report::LeaveDay(KeptDay& day) {
 
 void Report::Add(const LogRecord& record) { Add(record, numbers_.Of(record)); }
 
-void Report::Expect(uint32_t far, uint32_t near) const {
-    if (far < byNumber_.size()) {  // else a contact not yet seen, or none
-        const Contact* contact = byNumber_[far];
+void Report::Expect(uint32_t later, uint32_t sooner) const {
+    if (later < byNumber_.size()) {  // else a contact not yet seen, or none
+        const Contact* contact = byNumber_[later];
         Fetch(contact, static_cast<std::size_t>(reinterpret_cast<const char*>(&contact->recent) -
                                                 reinterpret_cast<const char*>(contact)));
     }
-    if (near < byNumber_.size()) {
-        const Contact& contact = *byNumber_[near];
+    if (sooner < byNumber_.size()) {
+        const Contact& contact = *byNumber_[sooner];
         Fetch(contact.story.waiting.data() + contact.story.waiting.size(), 1);  // where its next row goes
         Fetch(contact.seen.last.description.data(), 1);  // compared with the next one
     }

@@ -67,11 +67,11 @@ public:
     void Add(const LogRecord& record);
     void Add(const LogRecord& record, uint32_t contact);
     // A hint on Add's thread, a few records ahead (a decade's thousand
-    // contacts do not stay in the cache): the contact numbered `far` comes
+    // contacts do not stay in the cache): the contact numbered `later` comes
     // some records later, so its entry is fetched into the cache meanwhile;
-    // `near`, fetched so some records ago, comes sooner, and what its entry
+    // `sooner`, fetched so some records ago, comes sooner, and what its entry
     // leads to (its story's end, its last description) is fetched.
-    void Expect(uint32_t far, uint32_t near) const;
+    void Expect(uint32_t later, uint32_t sooner) const;
     // The timelines need the log's last days, known only at the end. Add
     // keeps the records of the newest days so far (and each contact's latest
     // before them), so that one pass does, unless those days hold more than

@@ -28,7 +28,7 @@ public:
     // record is formatted, with the numbers of the records kAhead and
     // kAhead / 2 places on: a hint to fetch what they need into the cache
     // meanwhile (the nearer one's, fetched, may lead to more).
-    using Ahead = std::function<void(uint32_t far, uint32_t near)>;
+    using Ahead = std::function<void(uint32_t later, uint32_t sooner)>;  // not far, near: Windows's macros
     explicit FormatPipeline(Format format, Number number = nullptr, Ahead ahead = nullptr);
     ~FormatPipeline();  // Finish
     FormatPipeline(const FormatPipeline&) = delete;

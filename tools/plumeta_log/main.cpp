@@ -445,7 +445,7 @@ int BuildReport(const Options& o, const RecordFormatter& format, const std::stri
     FormatPipeline taking(
         [&](const LogRecord& record, const std::string&, uint32_t contact) { report.Add(record, contact); },
         [&](const LogRecord& record) { return numbers.Of(record); },
-        [&](uint32_t far, uint32_t near) { report.Expect(far, near); });
+        [&](uint32_t later, uint32_t sooner) { report.Expect(later, sooner); });
     for (const std::string& file : o.files) {
         const std::string problem = plumeta::reader::ReadLog(
             file, o.year,
