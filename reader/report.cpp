@@ -755,7 +755,7 @@ LogRecord Report::Record(const Contact& contact, const Before& before) {
 void Report::KeepBefore(Contact& contact, const LocalTime& time, int64_t moment, std::optional<uint32_t> status,
                         char gender, std::string_view name) {
     if (contact.before && Earlier(time, contact.before->time)) return;
-    Before& before = contact.before ? *contact.before : contact.before.emplace();
+    Before& before = contact.before ? *contact.before : contact.before.emplace(Before{});
     before.time = time;
     before.moment = moment;
     before.status = status;

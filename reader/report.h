@@ -122,12 +122,14 @@ private:
         std::vector<Kept> records;
         std::string names;  // Windows-1250
     };
-    // A contact's latest record before the timelines' days, as kept.
+    // A contact's latest record before the timelines' days, as kept. (No
+    // member initializers: clang asks them of an optional<Before> before
+    // Report is whole.)
     struct Before {
         LocalTime time;
-        int64_t moment = 0;
+        int64_t moment;
         std::optional<uint32_t> status;
-        char gender = 0;
+        char gender;
         std::string name;
     };
     // What every record touches, together up to `recent`, which Expect
