@@ -588,8 +588,8 @@ void Report::KeepForTimelines(const LogRecord& record, Contact* contact) {
         return;
     }
     // Its day: mostly the last; one a clock or a spill put among them found.
-    auto at = keptDays_.end();
-    if (keptDays_.empty() || keptDays_.back().day != day) {
+    auto at = keptDays_.empty() ? keptDays_.end() : keptDays_.end() - 1;
+    if (at == keptDays_.end() || at->day != day) {
         at = std::lower_bound(keptDays_.begin(), keptDays_.end(), day,
                               [](const KeptDay& kept, const std::tuple<int, int, int>& d) { return kept.day < d; });
         if (at == keptDays_.end() || at->day != day) {
@@ -601,8 +601,6 @@ void Report::KeepForTimelines(const LogRecord& record, Contact* contact) {
             fresh.day = day;
             at = keptDays_.insert(at, std::move(fresh));
         }
-    } else {
-        at = keptDays_.end() - 1;
     }
     KeptDay& kept = *at;
     kept.records.push_back(Kept{contact, record.moment, static_cast<uint32_t>(kept.names.size()),

@@ -36,24 +36,16 @@ constexpr DigitPairs kPairs;
 // Writes `value` in base 36 at `out`, "-" first when negative; answers
 // the end. Room: 14 characters (13 digits for 2^64, and the sign).
 char* PutBase36(char* out, int64_t value) {
-    if (value >= 0 && value < 36) {  // a word's place, mostly
-        *out = kDigits[value];
-        return out + 1;
-    }
     uint64_t rest = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
     if (value < 0) *out++ = '-';
-    if (rest < 36 * 36 * 36 * 36) {  // up to four digits: the high pair's digits, then the low pair
+    if (rest < 36) {  // a word's place, mostly
+        *out = kDigits[rest];
+        return out + 1;
+    }
+    if (rest < 36 * 36 * 36 * 36) {  // the high pair's digits (none, one or two), then the low pair
         const auto high = static_cast<uint32_t>(rest / (36 * 36)), low = static_cast<uint32_t>(rest % (36 * 36));
-        if (high == 0 && low < 36) {  // -35 to -1
-            *out = kDigits[low];
-            return out + 1;
-        }
-        if (high >= 36) {
-            *out++ = kPairs.pair[high][0];
-            *out++ = kPairs.pair[high][1];
-        } else if (high > 0) {
-            *out++ = kDigits[high];
-        }
+        if (high >= 36) *out++ = kPairs.pair[high][0];
+        if (high > 0) *out++ = kPairs.pair[high][1];
         *out++ = kPairs.pair[low][0];
         *out++ = kPairs.pair[low][1];
         return out;
@@ -257,10 +249,6 @@ StoryFolder::StoryFolder(const std::string& folder, const RecordFormatter& forma
 StoryFolder::~StoryFolder() { writer_->Stop(); }
 
 const std::string& StoryFolder::problem() const { return writer_->problem; }
-
-void StoryFolder::Add(Story& story, const LogRecord& record, const LogRecord* before) {
-    Add(story, record, before, before && record.description == before->description);
-}
 
 void StoryFolder::Add(Story& story, const LogRecord& record, const LogRecord* before, bool sameText) {
     if (failed_) return;

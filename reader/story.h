@@ -68,10 +68,8 @@ public:
     StoryFolder& operator=(const StoryFolder&) = delete;
     // Adds a contact's change to its story (numbering it on the first);
     // `before` is the contact's change before it (null for its first), kept
-    // by the caller, whose description it is compared with.
-    void Add(Story& story, const LogRecord& record, const LogRecord* before);
-    // The same, where the caller knows whether the record's description is
-    // the text of before's (false without before).
+    // by the caller, and `sameText` whether the change's description is the
+    // text of before's (false without before), which the caller knows.
     void Add(Story& story, const LogRecord& record, const LogRecord* before, bool sameText);
     // Writes every story's rest and closes it. Answers "" or why a file
     // could not be written or an earlier one removed (then the page should

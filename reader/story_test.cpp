@@ -66,7 +66,8 @@ TEST(Story, RowsHoldEveryChange) {
         if (row.description) record.description = row.description;
         const bool isA = row.id[0] == 'A';
         LogRecord& before = isA ? beforeA : beforeB;
-        stories.Add(isA ? a : b, record, (isA ? a : b).number ? &before : nullptr);
+        const LogRecord* prior = (isA ? a : b).number ? &before : nullptr;
+        stories.Add(isA ? a : b, record, prior, prior && record.description == prior->description);
         before = record;
     }
     EXPECT_EQ(stories.Finish(), "");
@@ -110,7 +111,7 @@ TEST(Story, TimesInBase36) {
         record.time = LocalTime{date.year, date.month, date.day, static_cast<int>(second % 86400 / 3600),
                                 static_cast<int>(second % 3600 / 60), static_cast<int>(second % 60)};
         record.status = 2;
-        stories.Add(story, record, i ? &before : nullptr);
+        stories.Add(story, record, i ? &before : nullptr, false);
         before = record;
     }
     EXPECT_EQ(stories.Finish(), "");
@@ -155,7 +156,7 @@ TEST(Story, WrittenInGoesKeptOpenOrNot) {
             record.status = 2;
             record.described = true;
             record.description = std::string(kStoryBuffer / 4, static_cast<char>('a' + i));
-            stories.Add(story[i % 3], record, i >= 3 ? &before[i % 3] : nullptr);
+            stories.Add(story[i % 3], record, i >= 3 ? &before[i % 3] : nullptr, false);
             before[i % 3] = record;
         }
         EXPECT_EQ(stories.Finish(), "");
@@ -196,7 +197,7 @@ TEST(Story, FolderThatCannotBeMade) {
     const RecordFormatter format(codepage);
     StoryFolder stories((file / "inner").u8string(), format);
     Story story;
-    stories.Add(story, LogRecord{}, nullptr);
+    stories.Add(story, LogRecord{}, nullptr, false);
     EXPECT_NE(stories.Finish(), "");
     EXPECT_EQ(story.number, 0u);
     std::filesystem::remove(file);

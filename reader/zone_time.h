@@ -28,10 +28,9 @@ int64_t OffsetAt(int64_t moment);
 
 // OffsetAt for many moments near each other, remembered a UTC day at a time
 // (the last kStretches asked: days, or a day's side of its change): a zone
-// changes its clock at most once a day
-// (ZoneClock's rule too), so a day whose ends agree has one offset all
-// through, and one whose ends differ has its change found once. Each
-// thread its own.
+// changes its clock at most once a day (ZoneClock's rule too), so a day
+// whose ends agree has one offset all through, and one whose ends differ has
+// its change found once. Each thread its own.
 class ZoneOffsets {
 public:
     int64_t At(int64_t moment);
